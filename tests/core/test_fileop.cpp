@@ -1,0 +1,217 @@
+#include "MFileOp.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+using namespace tromel;
+using tromel::testing::TempDir;
+using namespace std::string_literals;
+
+namespace {
+
+std::vector<std::string> split(std::string_view data)
+{
+    return LineList(std::string(data)).toStrings();
+}
+
+struct SplitCase {
+    const char* label;
+    std::string bytes;
+    std::vector<std::string> lines;
+};
+
+class Split : public ::testing::TestWithParam<SplitCase> {};
+
+TEST_P(Split, NonEmptyLinesBetweenBreaks)
+{
+    EXPECT_EQ(split(GetParam().bytes), GetParam().lines);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Breaks, Split,
+    ::testing::Values(
+        SplitCase{"crlf", "a\r\nb", {"a", "b"}},
+        SplitCase{"lf", "a\nb\n", {"a", "b"}},
+        SplitCase{"cr", "a\rb\r", {"a", "b"}},
+        SplitCase{"lfcr", "a\n\rb", {"a", "b"}},
+        SplitCase{"blankRun", "a\n\n\nb\n", {"a", "b"}},
+        SplitCase{"breakFirst", "\r\nx", {"x"}},
+        SplitCase{"loneLf", "\n", {}},
+        SplitCase{"onlyBreaks", "\r\n\r\n\n\r", {}},
+        SplitCase{"oneByte", "x", {"x"}},
+        SplitCase{"lastWithoutBreak", "a\nbc", {"a", "bc"}},
+        SplitCase{"spacesTabsKept", " a\t \n\t", {" a\t ", "\t"}},
+        SplitCase{"nulAndHighBytes", "a\0b\n\xE9\xFF"s, {"a\0b"s, "\xE9\xFF"}},
+        SplitCase{"mixedRun", "x\r\r\n\n\ry", {"x", "y"}}),
+    tromel::testing::ByLabel());
+
+TEST(LoadFile, ByteLimitReadsOnlyTheHead)
+{
+    TempDir dir;
+    const std::string path = dir.write("f", "abc\r\ndef");
+    LineList lines;
+    ASSERT_TRUE(LoadFile(path, lines, 5));
+    EXPECT_EQ(lines.toStrings(), std::vector<std::string>{"abc"});
+
+    std::string text;
+    ASSERT_TRUE(LoadFile(path, text, 0));
+    EXPECT_EQ(text, "abc\r\ndef");
+    ASSERT_TRUE(LoadFile(path, text, -1));
+    EXPECT_EQ(text, "abc\r\ndef");
+    ASSERT_TRUE(LoadFile(path, text, 100));
+    EXPECT_EQ(text, "abc\r\ndef");
+}
+
+TEST(LoadFile, ThreeFormsKeepEveryByte)
+{
+    TempDir dir;
+    const std::string bytes = "seta x \xE9\0\n\ny"s;
+    const std::string path = dir.write("f", bytes);
+
+    std::string text;
+    ASSERT_TRUE(LoadFile(path, text));
+    EXPECT_EQ(text, bytes);
+
+    std::vector<std::uint8_t> raw;
+    ASSERT_TRUE(LoadFile(path, raw));
+    EXPECT_EQ(std::string(raw.begin(), raw.end()), bytes);
+
+    LineList lines;
+    ASSERT_TRUE(LoadFile(path, lines));
+    EXPECT_EQ(lines.toStrings(), (std::vector<std::string>{"seta x \xE9\0"s, "y"}));
+}
+
+TEST(LoadFile, OnlyBreaksClearsLinesAndFails)
+{
+    TempDir dir;
+    LineList lines(std::string("old"));
+    const FileStatus s = LoadFile(dir.write("f", "\r\n\n"), lines);
+    EXPECT_EQ(s.error, FileError::NoLines);
+    EXPECT_TRUE(lines.empty());
+}
+
+// Each failure leaves the caller's output as it was.
+struct FailCase {
+    const char* label;
+    FileError expected;
+    std::string (*make)(const TempDir&);
+};
+
+class LoadFailure : public ::testing::TestWithParam<FailCase> {};
+
+TEST_P(LoadFailure, KeepsPreviousContent)
+{
+    TempDir dir;
+    const std::string path = GetParam().make(dir);
+    EXPECT_EQ(FileExists(path), GetParam().expected == FileError::Empty);
+
+    std::string text = "keep";
+    std::vector<std::uint8_t> raw{1, 2};
+    LineList lines(std::string("keep"));
+    EXPECT_EQ(LoadFile(path, text).error, GetParam().expected);
+    EXPECT_EQ(LoadFile(path, raw).error, GetParam().expected);
+    EXPECT_EQ(LoadFile(path, lines).error, GetParam().expected);
+    EXPECT_EQ(text, "keep");
+    EXPECT_EQ(raw, (std::vector<std::uint8_t>{1, 2}));
+    EXPECT_EQ(lines.toStrings(), std::vector<std::string>{"keep"});
+}
+
+std::string makeFifo(const TempDir& d)
+{
+    const auto p = (d.path() / "fifo").string();
+    ::mkfifo(p.c_str(), 0600);
+    return p;
+}
+
+std::string makeSocket(const TempDir& d)
+{
+    const auto p = (d.path() / "sock").string();
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    p.copy(addr.sun_path, sizeof(addr.sun_path) - 1);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
+    ::close(fd);
+    return p;
+}
+
+std::string makeDangling(const TempDir& d)
+{
+    const auto p = (d.path() / "dangling").string();
+    ::symlink("nowhere", p.c_str());
+    return p;
+}
+
+std::string makeLoop(const TempDir& d)
+{
+    const auto a = (d.path() / "a").string();
+    const auto b = (d.path() / "b").string();
+    ::symlink(b.c_str(), a.c_str());
+    ::symlink(a.c_str(), b.c_str());
+    return a;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, LoadFailure,
+    ::testing::Values(
+        FailCase{"missing", FileError::Missing, [](const TempDir& d) { return (d.path() / "none").string(); }},
+        FailCase{"emptyPath", FileError::Missing, [](const TempDir&) { return std::string(); }},
+        FailCase{"missingDir", FileError::Missing, [](const TempDir& d) { return (d.path() / "x/y").string(); }},
+        FailCase{"directory", FileError::NotRegular, [](const TempDir& d) { return d.path().string(); }},
+        FailCase{"fifo", FileError::NotRegular, makeFifo},
+        FailCase{"socket", FileError::NotRegular, makeSocket},
+        FailCase{"devZero", FileError::NotRegular, [](const TempDir&) { return std::string("/dev/zero"); }},
+        FailCase{"devNull", FileError::NotRegular, [](const TempDir&) { return std::string("/dev/null"); }},
+        FailCase{"dangling", FileError::Missing, makeDangling},
+        FailCase{"loop", FileError::Missing, makeLoop},
+        FailCase{"empty", FileError::Empty, [](const TempDir& d) { return d.write("e", ""); }}),
+    tromel::testing::ByLabel());
+
+TEST(FileExists, RegularFilesAndLinksToThem)
+{
+    TempDir dir;
+    const std::string file = dir.write("f.cfg", "");
+    EXPECT_TRUE(FileExists(file)); // empty but existing
+    const auto link = (dir.path() / "link").string();
+    ASSERT_EQ(::symlink(file.c_str(), link.c_str()), 0);
+    EXPECT_TRUE(FileExists(link));
+    EXPECT_FALSE(FileExists(dir.path().string()));
+}
+
+TEST(LoadFile, UnreadableWhenPermissionDenied)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "running as root: permissions do not deny reading";
+    TempDir dir;
+    const std::string path = dir.write("locked", "seta x 1");
+    ::chmod(path.c_str(), 0);
+    std::string text = "keep";
+    EXPECT_EQ(LoadFile(path, text).error, FileError::Unreadable);
+    EXPECT_EQ(text, "keep");
+}
+
+class CountingSink : public ChunkSink {
+public:
+    void onChunk(std::string_view chunk) override { data.append(chunk); ++chunks; }
+    std::string data;
+    int chunks = 0;
+};
+
+TEST(StreamFile, DeliversEveryByteInChunks)
+{
+    TempDir dir;
+    std::string bytes(10000, 'x');
+    for (std::size_t i = 0; i < bytes.size(); i += 7)
+        bytes[i] = static_cast<char>(i & 0xFF);
+    CountingSink sink;
+    ASSERT_TRUE(streamFile(dir.write("f", bytes), sink, 4096));
+    EXPECT_EQ(sink.data, bytes);
+    EXPECT_EQ(sink.chunks, 3);
+}
+
+} // namespace
