@@ -1,8 +1,6 @@
 #include "Cli.h"
 
-#if TROMEL_HAVE_AUDIT
 #include "AuditCommand.h"
-#endif
 #include "CvarList.h"
 #include "Json.h"
 #include "MFileOp.h"
@@ -21,6 +19,7 @@
 #include <iostream>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <thread>
 
 #if !defined(_WIN32)
@@ -83,17 +82,27 @@ std::vector<std::string> expandInputs(const std::vector<std::string>& inputs, bo
     return files;
 }
 
-// Scans files on every core; results are handed over in input order.
+// Scans files on every core; results are handed over in input order. The thread that takes the
+// results is one of the jobs: while the next result is not ready it scans a file itself rather
+// than sleep. A lone file is cut into parts for the cores instead.
 class ParallelScan {
 public:
     ParallelScan(const std::vector<std::string>& files, const Matcher& matcher, unsigned jobs)
         : m_files(files)
         , m_matcher(matcher)
         , m_results(files.size())
+        , m_threadsPerFile(files.size() == 1 ? jobs : 1)
     {
-        const unsigned workers = std::max(1U, std::min<unsigned>(jobs, static_cast<unsigned>(files.size())));
-        for (unsigned w = 0; w < workers; ++w)
-            m_threads.emplace_back([this] { work(); });
+        const unsigned helpers = std::max(1U, std::min<unsigned>(jobs, static_cast<unsigned>(files.size()))) - 1;
+        try {
+            for (unsigned w = 0; w < helpers; ++w)
+                m_threads.emplace_back([this] {
+                    while (scanNext()) {
+                    }
+                });
+        } catch (const std::system_error&) {
+            // Fewer threads than asked for: the taking thread scans whatever is left.
+        }
     }
     ~ParallelScan()
     {
@@ -106,32 +115,40 @@ public:
 
     ScanResult take(std::size_t i)
     {
-        std::unique_lock lock(m_mutex);
-        m_ready.wait(lock, [&] { return m_results[i].has_value(); });
-        ScanResult r = std::move(*m_results[i]);
-        m_results[i].reset();
-        return r;
+        for (;;) {
+            {
+                std::unique_lock lock(m_mutex);
+                if (m_next >= m_files.size())
+                    m_ready.wait(lock, [&] { return m_results[i].has_value(); });
+                if (m_results[i]) {
+                    ScanResult r = std::move(*m_results[i]);
+                    m_results[i].reset();
+                    return r;
+                }
+            }
+            scanNext();
+        }
     }
 
 private:
-    void work()
+    bool scanNext()
     {
-        for (;;) {
-            const std::size_t i = m_next.fetch_add(1);
-            if (i >= m_files.size())
-                return;
-            ScanResult r = CheckConfig(m_files[i], m_matcher);
-            {
-                std::lock_guard lock(m_mutex);
-                m_results[i] = std::move(r);
-            }
-            m_ready.notify_all();
+        const std::size_t i = m_next.fetch_add(1);
+        if (i >= m_files.size())
+            return false;
+        ScanResult r = CheckConfig(m_files[i], m_matcher, m_threadsPerFile);
+        {
+            std::lock_guard lock(m_mutex);
+            m_results[i] = std::move(r);
         }
+        m_ready.notify_all();
+        return true;
     }
 
     const std::vector<std::string>& m_files;
     const Matcher& m_matcher;
     std::vector<std::optional<ScanResult>> m_results;
+    unsigned m_threadsPerFile;
     std::atomic<std::size_t> m_next{0};
     std::mutex m_mutex;
     std::condition_variable m_ready;
@@ -201,16 +218,6 @@ void writeTextReport(std::ostream& out, const CvarList& list, const std::vector<
     buffer += totalItem(findings.size());
     buffer += '\n';
     out.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-}
-
-nlohmann::ordered_json listJson(const std::string& path, const CvarList& list)
-{
-    nlohmann::ordered_json j;
-    j["path"] = pathToUtf8(path);
-    j["version"] = list.hasHeader ? nlohmann::ordered_json(toUtf8Latin1(list.version)) : nlohmann::ordered_json();
-    j["date"] = list.hasHeader ? nlohmann::ordered_json(toUtf8Latin1(list.date)) : nlohmann::ordered_json();
-    j["count"] = list.count();
-    return j;
 }
 
 void writeInfo(std::ostream& out, const CvarList& list)
@@ -382,19 +389,18 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     bool anyDirectory = false;
     const std::vector<std::string> files = expandInputs(opt.inputs, anyDirectory, err);
     if (files.empty())
-        return 0;
+        return 2; // only folders without configs: nothing was checked, so nothing is clean
 
-#if TROMEL_HAVE_AUDIT
     if (opt.audit) {
         AuditRequest request;
         request.list = &list;
         request.listPath = listPath;
         request.files = files;
+        request.jobs = opt.jobs;
         request.format = opt.format == "json" ? OutputFormat::Json : OutputFormat::Text;
         request.dialect = opt.dialect == "old" ? Dialect::Old : opt.dialect == "new" ? Dialect::New : Dialect::Both;
         return runAudit(request, out, err);
     }
-#endif
     return scanFiles(opt, listPath, list, files, files.size() > 1 || anyDirectory, out, err);
 }
 

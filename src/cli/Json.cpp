@@ -1,5 +1,9 @@
 #include "Json.h"
 
+#include "CvarList.h"
+
+#include <nlohmann/json.hpp>
+
 namespace tromel::cli {
 
 namespace {
@@ -76,6 +80,15 @@ std::string pathToUtf8(std::string_view path)
         }
     }
     return out;
+}
+
+nlohmann::ordered_json listJson(const std::string& path, const CvarList& list)
+{
+    const auto text = [&](const std::string& value) {
+        return list.hasHeader ? nlohmann::ordered_json(toUtf8Latin1(value)) : nlohmann::ordered_json();
+    };
+    return {{"path", pathToUtf8(path)}, {"version", text(list.version)}, {"date", text(list.date)},
+            {"count", list.count()}};
 }
 
 } // namespace tromel::cli

@@ -1,5 +1,8 @@
 #include "MFileOp.h"
 
+#include "PosixFd.h"
+
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 
@@ -20,7 +23,14 @@ std::string describe(const FileStatus& status)
     case FileError::None:
         return "ok";
     case FileError::Missing:
-        return status.errnum == ELOOP ? "too many levels of symbolic links" : "no such file";
+        if (status.errnum == 0 || status.errnum == ENOENT)
+            return "no such file";
+        { // a loop, a name too long, a folder that may not be searched: say which
+            std::string why = std::strerror(status.errnum);
+            if (!why.empty())
+                why[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(why[0])));
+            return why;
+        }
     case FileError::NotRegular:
         return "not a regular file";
     case FileError::Empty:
@@ -113,25 +123,10 @@ FileStatus statRegular(const std::string& path)
     return fromStat(st);
 }
 
-class Fd {
-public:
-    explicit Fd(int fd) : m_fd(fd) {}
-    ~Fd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
 // Reads up to limit bytes (0: all) in chunks of chunkSize. The file is opened non-blocking and
 // checked again after opening, so a path swapped for a FIFO after the first check cannot block.
-// Reading goes on to end of file, so a file that grows or shrinks meanwhile is read as it is.
+// Reading stops at the size the file had when opened, or earlier at end of file: a file that
+// another program keeps appending to cannot keep the reader going.
 template <typename F>
 FileStatus readChunks(const std::string& path, std::int64_t limit, std::size_t chunkSize, F&& onChunk)
 {
@@ -147,13 +142,16 @@ FileStatus readChunks(const std::string& path, std::int64_t limit, std::size_t c
         return s;
     if (st.st_size <= 0)
         return {FileError::Empty, 0};
+    if (limit <= 0 || limit > st.st_size)
+        limit = st.st_size;
 #if defined(POSIX_FADV_SEQUENTIAL)
     ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
-    std::string buffer(chunkSize, '\0');
+    // No bigger than what will be read: a small list must not pay for a large zeroed buffer.
+    std::string buffer(static_cast<std::size_t>(std::min<std::uint64_t>(chunkSize, static_cast<std::uint64_t>(limit))), '\0');
     std::uint64_t total = 0;
     for (;;) {
-        std::size_t want = chunkSize;
+        std::size_t want = buffer.size();
         if (limit > 0)
             want = static_cast<std::size_t>(
                 std::min<std::uint64_t>(want, static_cast<std::uint64_t>(limit) - total));

@@ -21,6 +21,8 @@ std::string totalItem(std::size_t count)
     return "Total: " + std::to_string(count) + " cvars interdite";
 }
 
+std::size_t Report::size() const { return m_findings->size() + 2; }
+
 std::string Report::item(std::size_t i) const
 {
     const std::size_t n = m_findings->size();

@@ -15,7 +15,7 @@ class Report {
 public:
     Report(const CvarList& list, const std::vector<Finding>& findings);
 
-    std::size_t size() const { return m_findings->size() + 2; }
+    std::size_t size() const;
     std::string item(std::size_t i) const;
     std::vector<std::string> items() const;
 

@@ -1,234 +1,36 @@
 #include "Scanner.h"
 
 #include "CvarList.h"
+#include "PosixFd.h"
+#include "ScanEngine.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
-#include <string>
-#include <unordered_map>
+#include <system_error>
+#include <thread>
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace tromel {
 
-namespace {
-
-std::uint64_t hashBytes(const char* p, std::size_t n)
-{
-    // FNV-1a over 8-byte words: cheap for the short keys that cvar names are.
-    std::uint64_t h = 0xcbf29ce484222325ULL ^ n;
-    while (n >= 8) {
-        std::uint64_t w;
-        std::memcpy(&w, p, 8);
-        h = (h ^ w) * 0x100000001b3ULL;
-        h ^= h >> 29;
-        p += 8;
-        n -= 8;
-    }
-    std::uint64_t w = 0;
-    std::memcpy(&w, p, n);
-    h = (h ^ w) * 0x100000001b3ULL;
-    h ^= h >> 32;
-    return h;
-}
-
-} // namespace
-
-struct Matcher::Tables {
-    struct Slot {
-        std::uint64_t hash = 0;
-        std::uint32_t id = 0; // distinct name id + 1; 0 is an empty slot
-    };
-
-    std::vector<std::string> keys;                  // distinct non-empty names
-    std::vector<std::vector<std::uint32_t>> indices; // list indices of each key, ascending
-    std::vector<Slot> slots;                        // open addressing, power-of-two size
-    std::uint64_t mask = 0;
-    std::vector<bool> spaceCountUsed;               // [k]: some name holds k spaces
-    std::size_t maxSpaces = 0;
-    std::size_t maxLen = 0;
-    std::uint64_t lenByFirst[256] = {};             // bit min(len,63): a name of that length starts with the byte
-
-    bool empty() const { return keys.empty(); }
-
-    // Distinct name id for a candidate, or -1.
-    std::int64_t lookup(const char* p, std::size_t n) const
-    {
-        const unsigned char first = static_cast<unsigned char>(p[0]);
-        if (((lenByFirst[first] >> std::min<std::size_t>(n, 63)) & 1U) == 0)
-            return -1;
-        const std::uint64_t h = hashBytes(p, n);
-        for (std::uint64_t i = h & mask;; i = (i + 1) & mask) {
-            const Slot& s = slots[i];
-            if (s.id == 0)
-                return -1;
-            if (s.hash == h) {
-                const std::string& k = keys[s.id - 1];
-                if (k.size() == n && std::memcmp(k.data(), p, n) == 0)
-                    return s.id - 1;
-            }
-        }
-    }
-};
-
 Matcher::Matcher(const CvarList& list)
-    : m_tables(std::make_unique<Tables>())
+    : m_tables(std::make_unique<Tables>(list))
 {
-    Tables& t = *m_tables;
-    std::unordered_map<std::string_view, std::uint32_t> ids;
-    for (std::size_t k = 1; k < list.names.size(); ++k) {
-        const std::string& name = list.names[k];
-        if (name.empty())
-            continue;
-        auto [it, inserted] = ids.try_emplace(name, static_cast<std::uint32_t>(t.keys.size()));
-        if (inserted) {
-            t.keys.push_back(name);
-            t.indices.emplace_back();
-        }
-        t.indices[it->second].push_back(static_cast<std::uint32_t>(k));
-    }
-
-    std::size_t capacity = 16;
-    while (capacity < t.keys.size() * 2)
-        capacity *= 2;
-    t.slots.assign(capacity, {});
-    t.mask = capacity - 1;
-    for (std::uint32_t id = 0; id < t.keys.size(); ++id) {
-        const std::string& key = t.keys[id];
-        const std::uint64_t h = hashBytes(key.data(), key.size());
-        std::uint64_t i = h & t.mask;
-        while (t.slots[i].id != 0)
-            i = (i + 1) & t.mask;
-        t.slots[i] = {h, id + 1};
-
-        const auto spaces = static_cast<std::size_t>(std::count(key.begin(), key.end(), ' '));
-        if (t.spaceCountUsed.size() <= spaces)
-            t.spaceCountUsed.resize(spaces + 1, false);
-        t.spaceCountUsed[spaces] = true;
-        t.maxSpaces = std::max(t.maxSpaces, spaces);
-        t.maxLen = std::max(t.maxLen, key.size());
-        t.lenByFirst[static_cast<unsigned char>(key[0])] |= std::uint64_t{1} << std::min<std::size_t>(key.size(), 63);
-    }
 }
 
 Matcher::~Matcher() = default;
 
 struct ScanStream::State {
-    const Matcher::Tables& t;
-    std::size_t window;               // longest " name " or "set", whichever is longer
-    std::string carry;                // last window-1 bytes of the current line
-    std::string seam;                 // carry + head of the next piece
-    bool inLine = false;
-    bool lineHasSet = false;
-    std::vector<std::uint32_t> pending; // distinct ids seen on the current line
-    std::vector<std::uint64_t> stamp;   // per id: line number + 1 when last seen
-    std::vector<std::uint32_t> emitted;
-
-    explicit State(const Matcher::Tables& tables)
-        : t(tables)
-        , window(std::max<std::size_t>(tables.maxLen + 2, 3))
-        , stamp(tables.keys.size(), 0)
-    {
-    }
-
-    void hit(std::int64_t id, std::uint64_t line)
-    {
-        if (id < 0)
-            return;
-        auto& s = stamp[static_cast<std::size_t>(id)];
-        if (s != line + 1) {
-            s = line + 1;
-            pending.push_back(static_cast<std::uint32_t>(id));
-        }
-    }
-
-    // Tries every candidate " name " in v that starts at a space before `before`. A name holding
-    // k spaces spans exactly k + 2 spaces of the line, so each start space is paired with the
-    // following spaces up to the longest name, and the gap is looked up whole.
-    void candidates(std::string_view v, std::size_t before, std::uint64_t line)
-    {
-        const char* base = v.data();
-        const std::size_t n = v.size();
-        const std::size_t limit = std::min(before, n);
-        std::size_t i = spaceIn(base, 0, limit);
-        while (i < limit) {
-            const std::size_t reach = std::min(n, i + t.maxLen + 2); // the closing space lies before this
-            std::size_t j = i;
-            std::size_t next = reach; // no space in (i, reach) unless found below
-            for (std::size_t spaces = 0; spaces <= t.maxSpaces; ++spaces) {
-                j = spaceIn(base, j + 1, reach);
-                if (j >= reach)
-                    break;
-                if (spaces == 0)
-                    next = j;
-                if (j > i + 1 && t.spaceCountUsed[spaces])
-                    hit(t.lookup(base + i + 1, j - i - 1), line);
-            }
-            i = next < limit && base[next] == ' ' ? next : spaceIn(base, next, limit);
-        }
-    }
-
-    // Index of the first space in [from, to), or `to`.
-    static std::size_t spaceIn(const char* base, std::size_t from, std::size_t to)
-    {
-        if (from >= to)
-            return to;
-        const void* e = std::memchr(base + from, ' ', to - from);
-        return e ? static_cast<std::size_t>(static_cast<const char*>(e) - base) : to;
-    }
-
-    void piece(std::string_view seg, std::uint64_t line)
-    {
-        if (t.empty()) {
-            inLine = true;
-            return;
-        }
-        if (inLine && !carry.empty()) {
-            // Matches that straddle the previous piece: they start inside the carry.
-            seam.assign(carry);
-            seam.append(seg.substr(0, window - 1));
-            if (!lineHasSet) {
-                const std::size_t s = seam.find("set");
-                lineHasSet = s != std::string::npos && s < carry.size();
-            }
-            candidates(seam, carry.size(), line);
-        }
-        if (!lineHasSet)
-            lineHasSet = seg.find("set") != std::string_view::npos;
-        candidates(seg, seg.size(), line);
-
-        const std::size_t keep = window - 1;
-        if (seg.size() >= keep) {
-            carry.assign(seg.substr(seg.size() - keep));
-        } else {
-            carry.append(seg);
-            if (carry.size() > keep)
-                carry.erase(0, carry.size() - keep);
-        }
-        inLine = true;
-    }
-
-    // Closes the current line; returns whether there was one.
-    bool endLine(std::uint64_t line, std::vector<Finding>& out)
-    {
-        if (!inLine)
-            return false;
-        if (lineHasSet && !pending.empty()) {
-            emitted.clear();
-            for (std::uint32_t id : pending)
-                emitted.insert(emitted.end(), t.indices[id].begin(), t.indices[id].end());
-            std::sort(emitted.begin(), emitted.end());
-            for (std::uint32_t k : emitted)
-                out.push_back({line, k});
-        }
-        pending.clear();
-        carry.clear();
-        lineHasSet = false;
-        inLine = false;
-        return true;
-    }
+    ScanEngine engine;
 };
 
 ScanStream::ScanStream(const Matcher& matcher)
-    : m_state(std::make_unique<State>(matcher.tables()))
+    : m_state(new State{ScanEngine(matcher.tables(), m_findings, 1 << 16)})
 {
 }
 
@@ -236,53 +38,213 @@ ScanStream::~ScanStream() = default;
 
 void ScanStream::onChunk(std::string_view chunk)
 {
-    const char* p = chunk.data();
-    const char* end = p + chunk.size();
-    while (p < end) {
-        const std::size_t left = static_cast<std::size_t>(end - p);
-        const char* lf = static_cast<const char*>(std::memchr(p, '\n', left));
-        const std::size_t upto = lf ? static_cast<std::size_t>(lf - p) : left;
-        const char* cr = static_cast<const char*>(std::memchr(p, '\r', upto));
-        const char* brk = cr ? cr : lf;
-        const std::size_t len = brk ? static_cast<std::size_t>(brk - p) : left;
-        if (len > 0)
-            m_state->piece(std::string_view(p, len), m_lines);
-        if (!brk)
-            break;
-        if (m_state->endLine(m_lines, m_findings))
-            ++m_lines;
-        p = brk + 1;
-    }
+    m_state->engine.append(chunk);
+    m_lines = m_state->engine.lineCount();
 }
 
 void ScanStream::finish()
 {
-    if (m_state->endLine(m_lines, m_findings))
-        ++m_lines;
+    m_state->engine.finish();
+    m_lines = m_state->engine.lineCount();
 }
 
 std::vector<Finding> scanBuffer(std::string_view data, const Matcher& matcher)
 {
-    ScanStream stream(matcher);
-    stream.onChunk(data);
-    stream.finish();
-    return stream.takeFindings();
+    std::vector<Finding> out;
+    ScanEngine engine(matcher.tables(), out, std::min<std::size_t>(data.size(), 1 << 20));
+    engine.append(data);
+    engine.finish();
+    return out;
 }
 
-ScanResult CheckConfig(const std::string& path, const Matcher& matcher)
+namespace {
+
+constexpr std::size_t kChunk = 1 << 20;
+
+#if !defined(_WIN32)
+
+// Parts below this size are not worth a thread of their own.
+constexpr std::uint64_t kMinPart = std::uint64_t{8} << 20;
+
+struct Part {
+    FileStatus status;
+    std::vector<Finding> findings; // line numbers count from the part's first line
+    std::uint64_t lines = 0;
+    std::uint64_t bytes = 0;
+};
+
+const char* firstBreak(const char* p, std::size_t n)
+{
+    const auto* lf = static_cast<const char*>(std::memchr(p, '\n', n));
+    const auto* cr = static_cast<const char*>(std::memchr(p, '\r', lf ? static_cast<std::size_t>(lf - p) : n));
+    return cr ? cr : lf;
+}
+
+// Scans the lines of the file that begin in [from, to): the part starts after the first break at
+// or after from - 1 (at 0 for the first part) and ends with the first break at or after to - 1
+// (at `end` for the last part), so that parts meet at breaks and every line falls in exactly one
+// of them, whatever its length. Nothing at or past `end`, the size at opening, is read: a file
+// that another program keeps appending to must not keep us here.
+void scanPart(int fd, const Matcher::Tables& tables, std::uint64_t from, std::uint64_t to, std::uint64_t end,
+              std::size_t chunk, Part& part)
+{
+    ScanEngine engine(tables, part.findings, chunk);
+    const bool last = to == end;
+    std::uint64_t offset = from == 0 ? 0 : from - 1; // next byte to read
+    bool started = from == 0;
+    bool done = false;
+    while (!done && offset < end) {
+        char* buffer = engine.writePtr();
+        const auto room = static_cast<std::size_t>(std::min<std::uint64_t>(engine.writeRoom(), end - offset));
+        const ssize_t got = ::pread(fd, buffer, room, static_cast<off_t>(offset));
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            part.status = {FileError::Unreadable, errno};
+            return;
+        }
+        if (got == 0)
+            break;
+        auto n = static_cast<std::size_t>(got);
+        std::uint64_t start = offset; // file offset of buffer[0]
+        offset += n;
+        part.bytes += n;
+        if (!started) {
+            const char* b = firstBreak(buffer, n);
+            if (b == nullptr)
+                continue; // still inside the previous part's line
+            const auto skip = static_cast<std::size_t>(b - buffer) + 1;
+            if (!last && start + skip - 1 >= to - 1)
+                break; // that break also ends this part: no line begins here
+            std::memmove(buffer, buffer + skip, n - skip);
+            n -= skip;
+            start += skip;
+            started = true;
+        }
+        if (!last && start + n > to - 1) {
+            const std::size_t at = to - 1 > start ? static_cast<std::size_t>(to - 1 - start) : 0;
+            if (const char* b = firstBreak(buffer + at, n - at)) {
+                n = static_cast<std::size_t>(b - buffer) + 1;
+                done = true;
+            }
+        }
+        engine.commit(n);
+    }
+    engine.finish();
+    part.lines = engine.lineCount();
+}
+
+ScanResult checkFile(const std::string& path, const Matcher::Tables& tables, const SplitPlan& plan)
 {
     ScanResult result;
-    ScanStream stream(matcher);
-    result.file = streamFile(path, stream);
-    if (!result.file)
-        return result;
-    stream.finish();
-    result.lines = stream.lineCount();
-    if (result.lines == 0) {
-        result.file = {FileError::NoLines, 0};
+    // Non-blocking, and checked once open: a FIFO or a device cannot block us. When the open
+    // fails, fileStatus() says why in the words that LoadFile uses.
+    const Fd fd(path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (fd.get() < 0) {
+        const int openErrno = errno;
+        const FileStatus s = fileStatus(path);
+        result.file = s ? FileStatus{FileError::Unreadable, openErrno} : s;
         return result;
     }
-    result.findings = stream.takeFindings();
+    struct stat st{};
+    if (::fstat(fd.get(), &st) != 0) {
+        result.file = {FileError::Unreadable, errno};
+        return result;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        result.file = {FileError::NotRegular, 0};
+        return result;
+    }
+    if (st.st_size <= 0) {
+        result.file = {FileError::Empty, 0};
+        return result;
+    }
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+#if defined(POSIX_FADV_SEQUENTIAL)
+    if (size > kChunk)
+        ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
+    const unsigned threads = plan.threads != 0 ? plan.threads : std::max(1U, std::thread::hardware_concurrency());
+    const auto count = static_cast<std::size_t>(plan.parts != 0 ? std::min<std::uint64_t>(plan.parts, size)
+                                                                : std::clamp<std::uint64_t>(size / kMinPart, 1, threads));
+    // A small file needs no more buffer than its size; reading goes on to the end all the same.
+    const std::size_t chunk = plan.chunk != 0 ? plan.chunk : static_cast<std::size_t>(std::min<std::uint64_t>(size + 1, kChunk));
+
+    std::vector<Part> parts(count);
+    const auto run = [&](std::size_t i) {
+        scanPart(fd.get(), tables, size * i / count, size * (i + 1) / count, size, chunk, parts[i]);
+    };
+    std::vector<std::thread> workers;
+    std::size_t spawned = 1;
+    try {
+        for (; spawned < count; ++spawned)
+            workers.emplace_back(run, spawned);
+    } catch (const std::system_error&) {
+        // No more threads to be had: this one scans the rest.
+    }
+    run(0);
+    for (std::size_t i = spawned; i < count; ++i)
+        run(i);
+    for (std::thread& w : workers)
+        w.join();
+
+    std::uint64_t bytes = 0;
+    for (const Part& p : parts) {
+        if (!p.status) {
+            result.file = p.status;
+            return result;
+        }
+        bytes += p.bytes;
+    }
+    if (bytes == 0) {
+        result.file = {FileError::Empty, 0};
+        return result;
+    }
+    result.findings = std::move(parts[0].findings);
+    result.lines = parts[0].lines;
+    for (std::size_t i = 1; i < count; ++i) {
+        for (const Finding& f : parts[i].findings)
+            result.findings.push_back({f.line + result.lines, f.index});
+        result.lines += parts[i].lines;
+    }
+    return result;
+}
+
+#else
+
+ScanResult checkFile(const std::string& path, const Matcher::Tables& tables, const SplitPlan&)
+{
+    struct Sink final : ChunkSink {
+        Sink(const Matcher::Tables& t, std::vector<Finding>& out) : engine(t, out, kChunk) {}
+        void onChunk(std::string_view chunk) override { engine.append(chunk); }
+        ScanEngine engine;
+    };
+    ScanResult result;
+    Sink sink(tables, result.findings);
+    result.file = streamFile(path, sink);
+    if (result.file) {
+        sink.engine.finish();
+        result.lines = sink.engine.lineCount();
+    }
+    return result;
+}
+
+#endif
+
+} // namespace
+
+ScanResult CheckConfig(const std::string& path, const Matcher& matcher, unsigned threads)
+{
+    return CheckConfig(path, matcher, SplitPlan{threads, 0, 0});
+}
+
+ScanResult CheckConfig(const std::string& path, const Matcher& matcher, const SplitPlan& plan)
+{
+    ScanResult result = checkFile(path, matcher.tables(), plan);
+    if (result.file && result.lines == 0)
+        result.file = {FileError::NoLines, 0};
+    if (!result.file)
+        result.findings.clear();
     return result;
 }
 

@@ -71,7 +71,8 @@ struct ScanResult {
     explicit operator bool() const { return static_cast<bool>(file); }
 };
 
-/// Scans a config file without holding it whole in memory.
-ScanResult CheckConfig(const std::string& path, const Matcher& matcher);
+/// Scans a config file without holding it whole in memory. A large file is cut at line breaks
+/// into parts scanned on up to `threads` threads (0: one per core); the result is the same.
+ScanResult CheckConfig(const std::string& path, const Matcher& matcher, unsigned threads = 0);
 
 } // namespace tromel

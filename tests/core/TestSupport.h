@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -35,6 +40,31 @@ public:
         std::filesystem::create_directories(p.parent_path());
         std::ofstream(p, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
         return p.string();
+    }
+
+    // Things that are not regular files, which readers must refuse without blocking.
+    std::string fifo(const std::string& name) const
+    {
+        const auto p = (m_path / name).string();
+        ::mkfifo(p.c_str(), 0644);
+        return p;
+    }
+    std::string socket(const std::string& name) const
+    {
+        const auto p = (m_path / name).string();
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        p.copy(addr.sun_path, sizeof(addr.sun_path) - 1);
+        ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
+        ::close(fd);
+        return p;
+    }
+    std::string symlink(const std::string& target, const std::string& name) const
+    {
+        const auto p = (m_path / name).string();
+        ::symlink(target.c_str(), p.c_str());
+        return p;
     }
 
 private:

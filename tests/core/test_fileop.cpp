@@ -3,9 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 using namespace tromel;
@@ -121,41 +119,6 @@ TEST_P(LoadFailure, KeepsPreviousContent)
     EXPECT_EQ(lines.toStrings(), std::vector<std::string>{"keep"});
 }
 
-std::string makeFifo(const TempDir& d)
-{
-    const auto p = (d.path() / "fifo").string();
-    ::mkfifo(p.c_str(), 0600);
-    return p;
-}
-
-std::string makeSocket(const TempDir& d)
-{
-    const auto p = (d.path() / "sock").string();
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    p.copy(addr.sun_path, sizeof(addr.sun_path) - 1);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
-    ::close(fd);
-    return p;
-}
-
-std::string makeDangling(const TempDir& d)
-{
-    const auto p = (d.path() / "dangling").string();
-    ::symlink("nowhere", p.c_str());
-    return p;
-}
-
-std::string makeLoop(const TempDir& d)
-{
-    const auto a = (d.path() / "a").string();
-    const auto b = (d.path() / "b").string();
-    ::symlink(b.c_str(), a.c_str());
-    ::symlink(a.c_str(), b.c_str());
-    return a;
-}
-
 INSTANTIATE_TEST_SUITE_P(
     Paths, LoadFailure,
     ::testing::Values(
@@ -163,12 +126,12 @@ INSTANTIATE_TEST_SUITE_P(
         FailCase{"emptyPath", FileError::Missing, [](const TempDir&) { return std::string(); }},
         FailCase{"missingDir", FileError::Missing, [](const TempDir& d) { return (d.path() / "x/y").string(); }},
         FailCase{"directory", FileError::NotRegular, [](const TempDir& d) { return d.path().string(); }},
-        FailCase{"fifo", FileError::NotRegular, makeFifo},
-        FailCase{"socket", FileError::NotRegular, makeSocket},
+        FailCase{"fifo", FileError::NotRegular, [](const TempDir& d) { return d.fifo("fifo"); }},
+        FailCase{"socket", FileError::NotRegular, [](const TempDir& d) { return d.socket("sock"); }},
         FailCase{"devZero", FileError::NotRegular, [](const TempDir&) { return std::string("/dev/zero"); }},
         FailCase{"devNull", FileError::NotRegular, [](const TempDir&) { return std::string("/dev/null"); }},
-        FailCase{"dangling", FileError::Missing, makeDangling},
-        FailCase{"loop", FileError::Missing, makeLoop},
+        FailCase{"dangling", FileError::Missing, [](const TempDir& d) { return d.symlink("nowhere", "dangling"); }},
+        FailCase{"loop", FileError::Missing, [](const TempDir& d) { d.symlink("a", "b"); return d.symlink("b", "a"); }},
         FailCase{"empty", FileError::Empty, [](const TempDir& d) { return d.write("e", ""); }}),
     tromel::testing::ByLabel());
 

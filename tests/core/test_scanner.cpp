@@ -1,11 +1,13 @@
 #include "CvarList.h"
 #include "ReferenceScan.h"
 #include "Report.h"
+#include "ScanEngine.h"
 #include "Scanner.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 
 using namespace tromel;
@@ -142,6 +144,177 @@ TEST_P(Differential, MatchesThePlainRuleAtEveryChunkSize)
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, Differential, ::testing::Range(1U, 41U));
+
+// The engine's own seams: buffer fills far smaller than a line or a name, so that refills fall
+// inside names, inside "set" and inside runs of spaces and breaks; and files cut into many parts,
+// so that part boundaries fall everywhere too.
+
+std::uint64_t referenceLines(std::string_view config)
+{
+    std::uint64_t n = 0;
+    forEachLine(config, [&](std::string_view) { ++n; });
+    return n;
+}
+
+::testing::AssertionResult engineMatches(const CvarList& list, const std::string& config, std::mt19937& rng)
+{
+    const Matcher matcher(list);
+    const std::vector<Finding> expected = reference::scan(config, list);
+    if (scanBuffer(config, matcher) != expected)
+        return ::testing::AssertionFailure() << "scanBuffer differs";
+    for (std::size_t chunk : {1U, 64U, 100U, 333U}) {
+        std::vector<Finding> found;
+        ScanEngine engine(matcher.tables(), found, chunk);
+        for (std::size_t i = 0; i < config.size();) {
+            // Pieces of every size, some copied in and some read into the engine's buffer.
+            std::size_t n = std::min<std::size_t>(1 + rng() % 300, config.size() - i);
+            if (rng() % 2 == 0) {
+                engine.append(std::string_view(config).substr(i, n));
+            } else {
+                n = std::min(n, engine.writeRoom());
+                std::memcpy(engine.writePtr(), config.data() + i, n);
+                engine.commit(n);
+            }
+            i += n;
+        }
+        engine.finish();
+        if (found != expected)
+            return ::testing::AssertionFailure() << "chunk " << chunk << ": " << found.size() << " findings, "
+                                                 << expected.size() << " expected";
+        if (engine.lineCount() != referenceLines(config))
+            return ::testing::AssertionFailure() << "chunk " << chunk << ": line count " << engine.lineCount();
+    }
+    return ::testing::AssertionSuccess();
+}
+
+struct Sample {
+    CvarList list;
+    std::string config;
+};
+
+// Names up to 150 bytes (longer than a small fill), spliced into the config often, with long
+// runs of spaces or breaks and long lines now and then.
+Sample randomSample(std::mt19937& rng)
+{
+    const std::string_view nameBytes = "ab \xE9s";
+    const std::string_view lineBytes = std::string_view("ab \xE9set\r\n\t\0", 11);
+    const std::string_view longLineBytes = "ab \xE9set   ";
+    std::vector<std::string> names;
+    for (auto count = rng() % 11; count > 0; --count)
+        names.push_back(randomText(rng, rng() % 4 == 0 ? 150 : 6, nameBytes));
+    Sample s{makeList(names), {}};
+    for (auto pieces = rng() % 40; pieces > 0; --pieces) {
+        switch (rng() % 4) {
+        case 0:
+            s.config += randomText(rng, 200, lineBytes);
+            break;
+        case 1:
+            s.config += randomText(rng, 400, longLineBytes);
+            break;
+        case 2:
+            s.config += std::string(rng() % 200, rng() % 3 == 0 ? '\n' : ' ');
+            break;
+        default:
+            if (!names.empty())
+                s.config += " " + names[rng() % names.size()] + " ";
+        }
+    }
+    return s;
+}
+
+class Seams : public ::testing::TestWithParam<unsigned> {};
+
+TEST_P(Seams, SmallFillsMatchThePlainRule)
+{
+    std::mt19937 rng(GetParam());
+    for (int round = 0; round < 30; ++round) {
+        const Sample s = randomSample(rng);
+        ASSERT_TRUE(engineMatches(s.list, s.config, rng)) << "seed " << GetParam() << " round " << round;
+    }
+}
+
+#if !defined(_WIN32)
+TEST_P(Seams, FilesCutIntoPartsMatchThePlainRule)
+{
+    std::mt19937 rng(GetParam() + 1000);
+    TempDir dir;
+    for (int round = 0; round < 5; ++round) {
+        const Sample s = randomSample(rng);
+        if (s.config.empty())
+            continue;
+        const std::string path = dir.write("c.cfg", s.config);
+        const Matcher matcher(s.list);
+        const std::uint64_t lines = referenceLines(s.config);
+        const std::vector<Finding> expected = lines > 0 ? reference::scan(s.config, s.list) : std::vector<Finding>{};
+        for (std::size_t parts : {2U, 3U, 7U, 40U}) {
+            const ScanResult r = CheckConfig(path, matcher, SplitPlan{0, parts, rng() % 2 == 0 ? 64U : 4096U});
+            ASSERT_EQ(r.lines, lines) << "seed " << GetParam() << " round " << round << " parts " << parts;
+            ASSERT_EQ(r.findings, expected) << "seed " << GetParam() << " round " << round << " parts " << parts;
+        }
+    }
+}
+#endif
+
+INSTANTIATE_TEST_SUITE_P(Seeds, Seams, ::testing::Range(1U, 21U));
+
+struct CornerCase {
+    const char* label;
+    std::vector<std::string> names;
+    std::string config;
+};
+
+class Corners : public ::testing::TestWithParam<CornerCase> {};
+
+TEST_P(Corners, MatchThePlainRule)
+{
+    std::mt19937 rng(7);
+    const CvarList list = makeList(GetParam().names);
+    EXPECT_FALSE(reference::scan(GetParam().config, list).empty()); // the case is about finding something
+    EXPECT_TRUE(engineMatches(list, GetParam().config, rng));
+}
+
+std::string spaces(std::size_t n) { return std::string(n, ' '); }
+
+std::string manyNamesConfig()
+{
+    std::string line = "set";
+    for (int i = 0; i < 40; ++i)
+        line.append(" n").append(std::to_string(i));
+    return line + " \nn39 n5 x n5 set \nn0 n1 \n";
+}
+
+// Short lines of varied length that begin with "set", so that fills end at every offset of one,
+// right after its break too.
+std::string setAtLineStarts()
+{
+    std::string out;
+    for (std::size_t i = 0; i < 700; ++i)
+        out.append("set r_a ").append(i % 7, 'b').append(i % 3 == 0 ? "\r\n" : "\n");
+    return out;
+}
+
+std::vector<std::string> manyNames()
+{
+    std::vector<std::string> names;
+    for (int i = 0; i < 40; ++i)
+        names.push_back(std::string("n").append(std::to_string(i)));
+    names.push_back("n5"); // a duplicate, reported at both indices
+    return names;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Engine, Corners,
+    ::testing::Values(
+        CornerCase{"spaceRunsAndNamesOfSpaces", {" ", "   ", " x", "x  ", "y"},
+                   "set" + spaces(200) + "x" + spaces(70) + "x\n" + spaces(130) + "y" + spaces(64) + "\n set  x  "},
+        CornerCase{"namesAfterSpaceRuns", {"a", "b c"}, "set" + spaces(300) + "a" + spaces(200) + "b c "},
+        CornerCase{"moreNamesOnALineThanALineUsuallyHolds", manyNames(), manyNamesConfig()},
+        CornerCase{"namesLongerThanAFill", {std::string(300, 'a'), "a", "a a"},
+                   " " + std::string(300, 'a') + " set\n a a a set"},
+        CornerCase{"setAcrossFillsAfterBreaks", {"r_a"}, setAtLineStarts()},
+        CornerCase{"setAfterALongLine", {"r_a"}, " r_a " + std::string(5000, 'x') + "set"},
+        CornerCase{"setBeforeALongLine", {"r_a"}, "set" + std::string(5000, 'x') + " r_a "}),
+    tromel::testing::ByLabel());
 
 TEST(Report, ItemsAreMadeOnDemand)
 {

@@ -1,0 +1,18 @@
+#include "Application.h"
+
+#include <QApplication>
+#include <QIcon>
+
+namespace tromel::gui {
+
+void configureApplication(QApplication& app)
+{
+    QApplication::setApplicationName(QStringLiteral("TromelRimbolt"));
+    QApplication::setApplicationVersion(QStringLiteral(TROMEL_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral("TromelRimbolt"));
+    QIcon icon(QStringLiteral(":/tromel/TromelRimbolt.ico"));
+    icon.addFile(QStringLiteral(":/tromel/TromelRimbolt.png"));
+    app.setWindowIcon(icon);
+}
+
+} // namespace tromel::gui

@@ -1,0 +1,269 @@
+#include "Form1.h"
+
+#include "FormServices.h"
+#include "MFileOp.h"
+#include "PictureBox.h"
+#include "ReportModel.h"
+#include "Scanner.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QListView>
+#include <QPushButton>
+#include <QStyledItemDelegate>
+
+namespace tromel::gui {
+
+namespace {
+
+const QString kAppTitle = QStringLiteral("Tromel Rimbolt");
+constexpr int kListRows = 10;
+
+QString title(const char* suffix)
+{
+    return kAppTitle + QLatin1String(suffix);
+}
+
+std::string localPath(const QString& path)
+{
+    return QFile::encodeName(path).toStdString();
+}
+
+QString fromBytes(const std::string& bytes)
+{
+    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+QString fromLocal(const std::string& text)
+{
+    return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+/// Every row of List1 has the same height, chosen so that ten rows fill the list exactly.
+class FixedRowDelegate final : public QStyledItemDelegate {
+public:
+    FixedRowDelegate(int rowHeight, QObject* parent)
+        : QStyledItemDelegate(parent)
+        , m_rowHeight(rowHeight)
+    {
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        return { QStyledItemDelegate::sizeHint(option, index).width(), m_rowHeight };
+    }
+
+private:
+    int m_rowHeight;
+};
+
+QLabel* makeLabel(const char* name, const QString& text, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QLatin1String(name));
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // Picture boxes draw in their Text role; labels keep the window-text role that their colour uses.
+    label->setForegroundRole(QPalette::WindowText);
+    return label;
+}
+
+void setTextColour(QWidget* w, const QColor& colour)
+{
+    QPalette p = w->palette();
+    p.setColor(QPalette::WindowText, colour);
+    w->setPalette(p);
+}
+
+/// Places a control at its design position, measured inside its container's border.
+void place(QWidget* w, int left, int top, int width, int height)
+{
+    QPoint origin;
+    if (auto* frame = qobject_cast<QFrame*>(w->parentWidget()))
+        origin = frame->contentsRect().topLeft();
+    w->setGeometry(QRect(origin + QPoint(left, top), QSize(width, height)));
+}
+
+} // namespace
+
+QFont dialogFont(bool bold)
+{
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setFamilies({ QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+        QStringLiteral("Arial"), QStringLiteral("Liberation Sans"), QStringLiteral("Nimbus Sans"),
+        QStringLiteral("DejaVu Sans") });
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(8.25);
+    font.setWeight(bold ? QFont::Bold : QFont::Normal);
+    return font;
+}
+
+Form1::Form1(FormServices& services, QWidget* parent)
+    : QWidget(parent,
+        Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+            | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint)
+    , m_services(services)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(kAppTitle + QStringLiteral(" v" TROMEL_VERSION_SHORT));
+    setFont(dialogFont(false));
+    setFixedSize(360, 191);
+    buildControls();
+}
+
+Form1::~Form1() = default;
+
+void Form1::buildControls()
+{
+    const QFont bold = dialogFont(true);
+
+    // Created bottom first: the banner lies under the list and the buttons.
+    Picture1 = new PictureBox(this);
+    Picture1->setObjectName(QStringLiteral("Picture1"));
+    place(Picture1, 0, 0, 361, 273);
+    Picture1->setPicture(QPixmap(QStringLiteral(":/tromel/banner.gif")));
+
+    Label1 = makeLabel("Label1", QStringLiteral("Version:"), Picture1);
+    Label2 = makeLabel("Label2", QStringLiteral("Date:"), Picture1);
+    Label3 = makeLabel("Label3", QStringLiteral("Cvars:"), Picture1);
+    int top = 128;
+    for (QLabel* caption : { Label1, Label2, Label3 }) {
+        caption->setFont(bold);
+        setTextColour(caption, QColor(0xFF, 0x00, 0x00));
+        place(caption, 200, top, 49, 17);
+        top += 16;
+    }
+    Label4 = makeLabel("Label4", QStringLiteral("1"), Picture1);
+    Label5 = makeLabel("Label5", QStringLiteral("25-02-2007"), Picture1);
+    Label6 = makeLabel("Label6", QStringLiteral("549"), Picture1);
+    top = 128;
+    for (QLabel* value : { Label4, Label5, Label6 }) {
+        setTextColour(value, QColor(0xC0, 0xC0, 0xC0));
+        place(value, 256, top, 73, 17);
+        top += 16;
+    }
+
+    Picture2 = new PictureBox(Picture1);
+    Picture2->setObjectName(QStringLiteral("Picture2"));
+    place(Picture2, 200, 48, 145, 17);
+    Label7 = makeLabel("Label7", QStringLiteral("none"), Picture2);
+    Label7->setFont(bold);
+    Label7->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    place(Label7, 8, 0, 129, 17);
+
+    List1 = new QListView(this);
+    List1->setObjectName(QStringLiteral("List1"));
+    List1->setFrameStyle(QFrame::Box | QFrame::Plain);
+    List1->setLineWidth(1);
+    place(List1, 16, 48, 177, 132);
+    List1->setSelectionMode(QAbstractItemView::SingleSelection);
+    List1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    List1->setUniformItemSizes(true);
+    List1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    List1->setTextElideMode(Qt::ElideNone);
+    const int inner = List1->height() - 2 * List1->frameWidth();
+    List1->setItemDelegate(new FixedRowDelegate(inner / kListRows, List1));
+    m_report = new ReportModel(CvarList, List1);
+    List1->setModel(m_report);
+
+    Command1 = new QPushButton(QStringLiteral("Parcourir"), this);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Command1->setFont(bold);
+    place(Command1, 200, 72, 145, 17);
+    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+
+    Command2 = new QPushButton(QStringLiteral("Valider la cfg"), this);
+    Command2->setObjectName(QStringLiteral("Command2"));
+    Command2->setFont(bold);
+    place(Command2, 200, 96, 145, 17);
+    Command2->setEnabled(false);
+    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+
+    setTabOrder(Command1, List1);
+    setTabOrder(List1, Command2);
+    setTabOrder(Command2, Picture1);
+    setTabOrder(Picture1, Picture2);
+    Command1->setFocus();
+}
+
+QString Form1::listPath()
+{
+    return QDir(m_services.programDir()).filePath(QStringLiteral("cvars.ini"));
+}
+
+bool Form1::Form_Load()
+{
+    if (m_services.anotherInstanceRunning()) {
+        m_services.showMessage(title(": "), QStringLiteral("Program exit."));
+        return false;
+    }
+    if (!tromel::FileExists(localPath(listPath()))) {
+        m_services.showMessage(title(": INI"), QStringLiteral("cvars.ini not found."));
+        return false;
+    }
+    return LoadCvars();
+}
+
+bool Form1::LoadCvars()
+{
+    tromel::ListResult result = tromel::LoadCvars(localPath(listPath()));
+    if (!result) {
+        // A malformed header, or a list that vanished or cannot be read since the check above.
+        m_services.showMessage(title(": INI"), fromLocal(result.message));
+        return false;
+    }
+    CvarList = std::move(result.list);
+    if (CvarList.hasHeader) {
+        Label4->setText(fromBytes(CvarList.version));
+        Label5->setText(fromBytes(CvarList.date));
+    }
+    Label6->setText(QString::number(CvarList.count()));
+    m_matcher = std::make_unique<tromel::Matcher>(CvarList);
+    return true;
+}
+
+void Form1::Command1_Click()
+{
+    m_report->clear();
+    CfgPath = m_services.ShowOpenFile(QStringLiteral("Choississez un fichier de configuration..."),
+        QStringLiteral("Config ET (*.cfg)"), QDir::currentPath());
+    if (CfgPath.isEmpty())
+        return;
+    Command2->setEnabled(true);
+    Label7->setText(QFileInfo(CfgPath).fileName());
+}
+
+void Form1::Command2_Click()
+{
+    if (!tromel::FileExists(localPath(CfgPath))) {
+        m_services.showMessage(title(": CFG"), QStringLiteral("Cfg not found."));
+        return;
+    }
+    CheckConfig();
+}
+
+void Form1::CheckConfig()
+{
+    if (!m_matcher)
+        return;
+    tromel::ScanResult result = tromel::CheckConfig(localPath(CfgPath), *m_matcher);
+    switch (result.file.error) {
+    case tromel::FileError::None:
+        m_report->setFindings(std::move(result.findings));
+        return;
+    case tromel::FileError::Empty:
+    case tromel::FileError::NoLines:
+        return; // nothing to check: the previous report stays
+    case tromel::FileError::Missing:
+    case tromel::FileError::NotRegular:
+        m_services.showMessage(title(": CFG"), QStringLiteral("Cfg not found."));
+        return;
+    case tromel::FileError::Unreadable:
+        break;
+    }
+    m_services.showMessage(title(": CFG"),
+        QFileInfo(CfgPath).fileName() + QStringLiteral(": ") + fromLocal(tromel::describe(result.file)));
+}
+
+} // namespace tromel::gui

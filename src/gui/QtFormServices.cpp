@@ -1,0 +1,72 @@
+#include "QtFormServices.h"
+
+#include "MDialog.h"
+
+#include <QApplication>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QMessageBox>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+namespace tromel::gui {
+
+QtFormServices::QtFormServices(QString instanceKey)
+    : m_instanceKey(std::move(instanceKey))
+{
+}
+
+QtFormServices::~QtFormServices() = default;
+
+QString QtFormServices::defaultInstanceKey()
+{
+#ifdef Q_OS_UNIX
+    return QStringLiteral("TromelRimbolt-%1").arg(::getuid());
+#else
+    return QStringLiteral("TromelRimbolt-%1").arg(qEnvironmentVariable("USERNAME"));
+#endif
+}
+
+void QtFormServices::showMessage(const QString& title, const QString& prompt)
+{
+    QMessageBox box(QMessageBox::Warning, title, prompt, QMessageBox::Ok, QApplication::activeWindow());
+    box.exec();
+}
+
+QString QtFormServices::ShowOpenFile(const QString& title, const QString& filter, const QString& initialDir)
+{
+    return MDialog::ShowOpenFile(QApplication::activeWindow(), title, filter, initialDir);
+}
+
+bool QtFormServices::anotherInstanceRunning()
+{
+    if (m_server)
+        return false;
+    auto server = std::make_unique<QLocalServer>();
+#ifdef Q_OS_LINUX
+    server->setSocketOptions(QLocalServer::AbstractNamespaceOption);
+    if (!server->listen(m_instanceKey))
+        return server->serverError() == QAbstractSocket::AddressInUseError;
+#else
+    // Windows pipes may be opened twice, and elsewhere a crash leaves the socket file behind:
+    // only a server that answers proves a running instance.
+    QLocalSocket probe;
+    probe.connectToServer(m_instanceKey);
+    if (probe.waitForConnected(500))
+        return true;
+    QLocalServer::removeServer(m_instanceKey);
+    if (!server->listen(m_instanceKey))
+        return false;
+#endif
+    m_server = std::move(server);
+    return false;
+}
+
+QString QtFormServices::programDir()
+{
+    return QCoreApplication::applicationDirPath();
+}
+
+} // namespace tromel::gui

@@ -1,0 +1,158 @@
+#include "AuditCommand.h"
+#include "Cli.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <sstream>
+
+using namespace tromel;
+using tromel::testing::TempDir;
+using namespace std::string_literals;
+
+namespace {
+
+struct Outcome {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+class AuditCli : public ::testing::Test {
+protected:
+    AuditCli() { m_list = m_dir.write("cvars.ini", "Forbidden cvars 1.06-12-2026\nr_a\ncg_b\n\xE9t\xE9\n"); }
+
+    // The whole program, as a user runs it.
+    Outcome run(std::vector<std::string> args) const
+    {
+        args.insert(args.begin(), { "tromel-check", "--list", m_list, "--audit" });
+        std::ostringstream out, err;
+        const int status = cli::run(args, out, err);
+        return { status, out.str(), err.str() };
+    }
+
+    Outcome audit(std::vector<std::string> files, cli::OutputFormat format = cli::OutputFormat::Text,
+        unsigned jobs = 0) const
+    {
+        const ListResult loaded = LoadCvars(m_list);
+        cli::AuditRequest request;
+        request.list = &loaded.list;
+        request.listPath = m_list;
+        request.files = std::move(files);
+        request.format = format;
+        request.jobs = jobs;
+        std::ostringstream out, err;
+        const int status = cli::runAudit(request, out, err);
+        return { status, out.str(), err.str() };
+    }
+
+    std::string at(const std::string& name) const { return (m_dir.path() / name).string(); }
+
+    TempDir m_dir;
+    std::string m_list;
+};
+
+TEST_F(AuditCli, OneLinePerFindingThenTheTotal)
+{
+    const std::string a
+        = m_dir.write("a.cfg", "seta r_a 1\nbind x \"CG_B 2\"\n// note; seta r_a 3\nexec nowhere\n");
+    const Outcome o = run({ a });
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.out,
+        a + ":1:1: r_a (seta): seta r_a 1\n" + //
+            a + ":2:9: cg_b (bind): CG_B 2 [via bind at " + a + ":2:1]\n" + //
+            a
+            + ":3:10: r_a (seta): seta r_a 3 [older engines only]\n"
+              "Total: 3 findings\n");
+    EXPECT_EQ(o.err,
+        a + ":4:1: warning: exec \"nowhere\": " + at("nowhere.cfg") + ": no such file, not followed\n");
+}
+
+TEST_F(AuditCli, DialectOptionPicksOneReading)
+{
+    const std::string a = m_dir.write("a.cfg", "// note; seta r_a 3\n");
+    EXPECT_EQ(run({ "--dialect", "new", a }).out, "Total: 0 findings\n");
+    const Outcome older = run({ "--dialect", "old", a });
+    EXPECT_EQ(older.status, 1);
+    EXPECT_EQ(older.out, a + ":1:10: r_a (seta): seta r_a 3\nTotal: 1 finding\n");
+}
+
+TEST_F(AuditCli, ExitStatusAndMessages)
+{
+    const std::string clean = m_dir.write("clean.cfg", "seta name player\n");
+    const std::string empty = m_dir.write("empty.cfg", "");
+    const Outcome ok = run({ clean, empty });
+    EXPECT_EQ(ok.status, 0);
+    EXPECT_EQ(ok.out, "Total: 0 findings\n");
+    EXPECT_EQ(ok.err, "tromel-check: warning: " + empty + ": file is empty, nothing to check\n");
+
+    const std::string found = m_dir.write("found.cfg", "r_a 1\n");
+    const Outcome bad = run({ at("missing.cfg"), found });
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_EQ(bad.err, "tromel-check: " + at("missing.cfg") + ": no such file\n");
+    EXPECT_EQ(bad.out, found + ":1:1: r_a (bare): r_a 1\nTotal: 1 finding\n");
+}
+
+TEST_F(AuditCli, DirectoriesAreAuditedFileByFile)
+{
+    m_dir.write("d/z.cfg", "exec sub/a\n");
+    m_dir.write("d/sub/a.cfg", "seta cg_b 1\n");
+    const Outcome o = run({ at("d") });
+    EXPECT_EQ(o.out,
+        at("d/sub/a.cfg") + ":1:1: cg_b (seta): seta cg_b 1\n" + //
+            at("d/sub/a.cfg") + ":1:1: cg_b (exec): seta cg_b 1 [via exec at " + at("d/z.cfg")
+            + ":1:1]\nTotal: 2 findings\n");
+}
+
+TEST_F(AuditCli, CommandStaysOnOneLine)
+{
+    const std::string a = m_dir.write("a.cfg", "seta r_a \"x\x01y\x7Fz\"\n");
+    EXPECT_EQ(audit({ a }).out, a + ":1:1: r_a (seta): seta r_a \"x y z\"\nTotal: 1 finding\n");
+}
+
+TEST_F(AuditCli, ThreadsKeepTheOrder)
+{
+    std::vector<std::string> files;
+    for (int i = 0; i < 150; ++i)
+        files.push_back(
+            m_dir.write("f" + std::to_string(i) + ".cfg", i % 3 ? "seta r_a " + std::to_string(i) : "x 1"s));
+    const Outcome one = audit(files, cli::OutputFormat::Text, 1);
+    EXPECT_EQ(audit(files, cli::OutputFormat::Text, 4).out, one.out);
+    EXPECT_EQ(one.out.substr(0, one.out.find('\n')), files[1] + ":1:1: r_a (seta): seta r_a 1");
+}
+
+TEST_F(AuditCli, JsonCarriesEveryField)
+{
+    const std::string a = m_dir.write("a.cfg", "set t \"cg_b 1\"\nvstr t\nexec nowhere\n");
+    const Outcome o = audit({ a, at("missing.cfg") }, cli::OutputFormat::Json);
+    EXPECT_EQ(o.status, 2);
+    const auto doc = nlohmann::json::parse(o.out);
+    EXPECT_EQ(doc["dialect"], "both");
+    EXPECT_EQ(doc["list"]["count"], 3);
+    EXPECT_EQ(doc["total"], 1);
+    const auto& file = doc["files"][0];
+    EXPECT_EQ(file["total"], 1);
+    EXPECT_EQ(file["warnings"][0]["line"], 3);
+    const auto& f = file["findings"][0];
+    EXPECT_EQ(f,
+        nlohmann::json::parse(R"({"file": ")" + a + R"(", "line": 1, "column": 8, "name": "cg_b",
+        "index": 2, "form": "vstr", "setter": "bare", "command": "cg_b 1",
+        "via": [{"form": "vstr", "file": ")"
+            + a + R"(", "line": 2, "column": 1, "command": "vstr t"}],
+        "oldDialectOnly": false, "newDialectOnly": false})"));
+    EXPECT_EQ(doc["files"][1]["error"], "no such file");
+}
+
+TEST_F(AuditCli, JsonStaysValidForAnyBytes)
+{
+    const std::string a = m_dir.write("\xFF\xE9.cfg", "seta \"\xE9T\xE9\" \"\xC0\x01\"\n");
+    const Outcome o = audit({ a }, cli::OutputFormat::Json);
+    const auto doc = nlohmann::json::parse(o.out);
+    const auto& f = doc["files"][0]["findings"][0];
+    EXPECT_EQ(f["name"], "\xC3\xA9t\xC3\xA9");
+    EXPECT_EQ(f["command"], "seta \"\xC3\xA9T\xC3\xA9\" \"\xC3\x80\x01\"");
+    EXPECT_EQ(f["file"].get<std::string>().find("\xC3\xBF\xC3\xA9.cfg") != std::string::npos, true);
+}
+
+} // namespace

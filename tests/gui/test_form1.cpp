@@ -1,0 +1,392 @@
+#include "Form1.h"
+#include "GuiTestSupport.h"
+#include "PictureBox.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTest>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+using namespace tromel::gui;
+using tromel::gui::test::FakeServices;
+using tromel::gui::test::items;
+using tromel::gui::test::writeFile;
+
+namespace {
+
+const QByteArray kList = "Forbidden cvars 2.1.03-01-2007\r\nr_a\r\n\r\ncg_b\r\nr_\xe9\r\n";
+
+enum class Ini { Missing, Directory, File };
+
+} // namespace
+
+class Form1Test : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    FakeServices m_services;
+    std::unique_ptr<Form1> m_form;
+
+    template <typename T = QWidget> T* w(const char* name)
+    {
+        return m_form->findChild<T*>(QLatin1String(name));
+    }
+    QString path(const char* name) const { return m_dir.filePath(QLatin1String(name)); }
+    void click(const char* name) { QTest::mouseClick(w(name), Qt::LeftButton); }
+
+    bool start(const QByteArray& list = kList)
+    {
+        writeFile(path("cvars.ini"), list);
+        m_services.dir = m_dir.path();
+        m_form = std::make_unique<Form1>(m_services);
+        return m_form->Form_Load();
+    }
+    /// Browses to a config file holding cfg (empty cfg: cancel), returns its path.
+    QString browse(const char* name, const QByteArray& cfg)
+    {
+        const QString file = cfg.isNull() ? QString() : path(name);
+        if (!file.isEmpty())
+            writeFile(file, cfg);
+        m_services.answers = QStringList { file };
+        click("Command1");
+        return file;
+    }
+
+private slots:
+    void init()
+    {
+        QVERIFY(m_dir.isValid());
+        m_services = FakeServices();
+    }
+    void cleanup()
+    {
+        m_form.reset();
+        QDir(m_dir.path()).removeRecursively();
+        QDir().mkpath(m_dir.path());
+    }
+
+    void startUp_data()
+    {
+        QTest::addColumn<bool>("otherInstance");
+        QTest::addColumn<int>("ini");
+        QTest::addColumn<QByteArray>("list");
+        QTest::addColumn<QString>("title"); // empty: no message, the window may show
+        QTest::addColumn<QString>("prompt"); // the message holds this
+        QTest::addColumn<QStringList>("labels"); // Label4, Label5, Label6
+
+        const int file = int(Ini::File);
+        QTest::newRow("second instance") << true << file << kList << "Tromel Rimbolt: "
+                                         << "Program exit." << QStringList();
+        QTest::newRow("no list") << false << int(Ini::Missing) << kList << "Tromel Rimbolt: INI"
+                                 << "cvars.ini not found." << QStringList();
+        QTest::newRow("list is a folder") << false << int(Ini::Directory) << kList << "Tromel Rimbolt: INI"
+                                          << "cvars.ini not found." << QStringList();
+        QTest::newRow("two header fields")
+            << false << file << QByteArray("a b\nr_a\n") << "Tromel Rimbolt: INI"
+            << "header" << QStringList();
+        QTest::newRow("field 2 without dot")
+            << false << file << QByteArray("a  b 1.x\nr_a\n") << "Tromel Rimbolt: INI"
+            << "header" << QStringList();
+        QTest::newRow("list") << false << file << kList << ""
+                              << "" << QStringList { "2.1", "03-01-2007", "3" };
+        QTest::newRow("empty version") << false << file << QByteArray("a b .x\nr_a") << ""
+                                       << "" << QStringList { "", "x", "1" };
+        QTest::newRow("header only") << false << file << QByteArray("a b 1.x\n") << ""
+                                     << "" << QStringList { "1", "x", "0" };
+        QTest::newRow("empty list") << false << file << QByteArray("") << ""
+                                    << "" << QStringList { "1", "25-02-2007", "0" };
+        QTest::newRow("only line breaks") << false << file << QByteArray("\r\n\n\r") << ""
+                                          << "" << QStringList { "1", "25-02-2007", "0" };
+    }
+    void startUp()
+    {
+        QFETCH(bool, otherInstance);
+        QFETCH(int, ini);
+        QFETCH(QByteArray, list);
+        QFETCH(QString, title);
+        QFETCH(QString, prompt);
+        QFETCH(QStringList, labels);
+
+        if (ini == int(Ini::File))
+            QVERIFY(writeFile(path("cvars.ini"), list));
+        else if (ini == int(Ini::Directory))
+            QVERIFY(QDir(m_dir.path()).mkdir("cvars.ini"));
+        m_services.dir = m_dir.path();
+        m_services.otherInstance = otherInstance;
+        m_form = std::make_unique<Form1>(m_services);
+
+        QCOMPARE(m_form->Form_Load(), title.isEmpty());
+        QCOMPARE(m_services.messages.size(), title.isEmpty() ? 0 : 1);
+        if (!title.isEmpty()) {
+            QCOMPARE(m_services.messages[0].title, title);
+            QVERIFY2(
+                m_services.messages[0].prompt.contains(prompt), qPrintable(m_services.messages[0].prompt));
+        }
+        if (otherInstance)
+            QCOMPARE(m_services.programDirCalls, 0); // the list is not even looked for
+        if (!labels.isEmpty()) {
+            QCOMPARE(w<QLabel>("Label4")->text(), labels[0]);
+            QCOMPARE(w<QLabel>("Label5")->text(), labels[1]);
+            QCOMPARE(w<QLabel>("Label6")->text(), labels[2]);
+        }
+    }
+
+    void initialState()
+    {
+        QVERIFY(start());
+        QCOMPARE(m_form->windowTitle(), QStringLiteral("Tromel Rimbolt v0.1"));
+        QCOMPARE(m_form->size(), QSize(360, 191));
+        QCOMPARE(m_form->minimumSize(), m_form->maximumSize());
+        const Qt::WindowFlags flags = m_form->windowFlags();
+        QVERIFY(flags & Qt::WindowCloseButtonHint);
+        QVERIFY(flags & Qt::WindowSystemMenuHint);
+        QVERIFY(!(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+
+        const QList<QPair<const char*, QString>> captions = {
+            { "Label1", "Version:" },
+            { "Label2", "Date:" },
+            { "Label3", "Cvars:" },
+            { "Label7", "none" },
+            { "Command1", "Parcourir" },
+            { "Command2", "Valider la cfg" },
+        };
+        for (const auto& [name, text] : captions)
+            QCOMPARE(w(name)->property("text").toString(), text);
+        QVERIFY(w("Command1")->isEnabled());
+        QVERIFY(!w("Command2")->isEnabled());
+        QCOMPARE(items(w<QListView>("List1")), QStringList());
+        QCOMPARE(m_form->cfgPath(), QString());
+        QCOMPARE(w<QLabel>("Label7")->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
+        QCOMPARE(w<PictureBox>("Picture1")->picture().size(), QSize(360, 278));
+        QVERIFY(w<PictureBox>("Picture2")->picture().isNull());
+
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+        QCOMPARE(QApplication::focusWidget(), w("Command1"));
+    }
+
+    void layout_data()
+    {
+        QTest::addColumn<QString>("parent");
+        QTest::addColumn<QRect>("design"); // in the container's client area
+        QTest::addColumn<bool>("bold");
+        QTest::addColumn<QColor>("text"); // invalid: the default
+
+        const QColor red(0xFF, 0, 0), grey(0xC0, 0xC0, 0xC0), none;
+        QTest::newRow("Command2") << "Form1" << QRect(200, 96, 145, 17) << true << none;
+        QTest::newRow("Command1") << "Form1" << QRect(200, 72, 145, 17) << true << none;
+        QTest::newRow("List1") << "Form1" << QRect(16, 48, 177, 132) << false << none;
+        QTest::newRow("Picture1") << "Form1" << QRect(0, 0, 361, 273) << false << none;
+        QTest::newRow("Picture2") << "Picture1" << QRect(200, 48, 145, 17) << false << none;
+        QTest::newRow("Label7") << "Picture2" << QRect(8, 0, 129, 17) << true << QColor(Qt::black);
+        QTest::newRow("Label6") << "Picture1" << QRect(256, 160, 73, 17) << false << grey;
+        QTest::newRow("Label5") << "Picture1" << QRect(256, 144, 73, 17) << false << grey;
+        QTest::newRow("Label4") << "Picture1" << QRect(256, 128, 73, 17) << false << grey;
+        QTest::newRow("Label3") << "Picture1" << QRect(200, 160, 49, 17) << true << red;
+        QTest::newRow("Label2") << "Picture1" << QRect(200, 144, 49, 17) << true << red;
+        QTest::newRow("Label1") << "Picture1" << QRect(200, 128, 49, 17) << true << red;
+    }
+    void layout()
+    {
+        QFETCH(QString, parent);
+        QFETCH(QRect, design);
+        QFETCH(bool, bold);
+        QFETCH(QColor, text);
+        QVERIFY(start());
+        QWidget* control = w(QTest::currentDataTag());
+        QVERIFY(control);
+        QCOMPARE(control->parentWidget()->objectName(), parent);
+        QPoint client;
+        if (auto* frame = qobject_cast<QFrame*>(control->parentWidget()))
+            client = frame->contentsRect().topLeft();
+        QCOMPARE(control->geometry(), design.translated(client));
+        QCOMPARE(control->font().families().value(0), QStringLiteral("MS Sans Serif"));
+        QCOMPARE(control->font().pointSizeF(), 8.25);
+        QCOMPARE(control->font().weight(), bold ? QFont::Weight(700) : QFont::Normal);
+        if (text.isValid())
+            QCOMPARE(control->palette().color(control->foregroundRole()), text);
+        if (auto* label = qobject_cast<QLabel*>(control)) {
+            QVERIFY(!label->autoFillBackground()); // drawn straight on the banner
+            QCOMPARE(label->focusPolicy(), Qt::NoFocus);
+        }
+        if (auto* frame = qobject_cast<QFrame*>(control); frame && !qobject_cast<QLabel*>(control)) {
+            QCOMPARE(frame->frameWidth(), 1);
+            QCOMPARE(frame->frameShadow(), QFrame::Plain);
+        }
+    }
+
+    void stackingAndTabOrder()
+    {
+        QVERIFY(start());
+        const auto names = [](QWidget* parent) {
+            QStringList out; // bottom first
+            for (QObject* child : parent->children())
+                if (child->isWidgetType())
+                    out << child->objectName();
+            return out;
+        };
+        QCOMPARE(names(m_form.get()), (QStringList { "Picture1", "List1", "Command1", "Command2" }));
+        QCOMPARE(names(w("Picture1")),
+            (QStringList { "Label1", "Label2", "Label3", "Label4", "Label5", "Label6", "Picture2" }));
+        QCOMPARE(names(w("Picture2")), QStringList { "Label7" });
+
+        QStringList chain;
+        QWidget* next = w("Command1");
+        do {
+            if ((next->focusPolicy() & Qt::TabFocus) && next->window() == m_form.get())
+                chain << next->objectName();
+            next = next->nextInFocusChain();
+        } while (next != w("Command1"));
+        QCOMPARE(chain, (QStringList { "Command1", "List1", "Command2", "Picture1", "Picture2" }));
+    }
+
+    void browse()
+    {
+        QVERIFY(start());
+        const QString first = browse("my.cfg", "seta r_a 1\n");
+        click("Command2");
+        QCOMPARE(items(w<QListView>("List1")).size(), 3);
+
+        const QString cwd = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(QDir::tempPath())); // the chooser starts here, not beside the program
+        const QString chosen = browse("other.cfg", "x\n");
+        QVERIFY(QDir::setCurrent(cwd));
+        QCOMPARE(m_services.choosers.size(), 2);
+        QCOMPARE(m_services.choosers[1].title, QStringLiteral("Choississez un fichier de configuration..."));
+        QCOMPARE(m_services.choosers[1].filter, QStringLiteral("Config ET (*.cfg)"));
+        QCOMPARE(m_services.choosers[1].initialDir, QDir::tempPath());
+        QCOMPARE(m_form->cfgPath(), chosen);
+        QCOMPARE(w<QLabel>("Label7")->text(), QStringLiteral("other.cfg"));
+        QVERIFY(w("Command2")->isEnabled());
+        QCOMPARE(items(w<QListView>("List1")), QStringList());
+        QVERIFY(first != chosen);
+
+        // A name wider than Label7 is cut off; the label and its box keep their size.
+        browse("a rather long name for a config file.cfg", "x\n");
+        QCOMPARE(w("Label7")->size(), QSize(129, 17));
+        QCOMPARE(w("Picture2")->size(), QSize(145, 17));
+    }
+
+    void cancelAfterChoice()
+    {
+        QVERIFY(start());
+        browse("my.cfg", "seta r_a 1\n");
+        click("Command2");
+        browse("", QByteArray());
+        QCOMPARE(m_form->cfgPath(), QString());
+        QCOMPARE(w<QLabel>("Label7")->text(), QStringLiteral("my.cfg"));
+        QVERIFY(w("Command2")->isEnabled());
+        QCOMPARE(items(w<QListView>("List1")), QStringList());
+
+        click("Command2");
+        QCOMPARE(m_services.messages.size(), 1);
+        QCOMPARE(m_services.messages[0].title, QStringLiteral("Tromel Rimbolt: CFG"));
+        QCOMPARE(m_services.messages[0].prompt, QStringLiteral("Cfg not found."));
+    }
+
+    void validate_data()
+    {
+        QTest::addColumn<int>("kind"); // what the chosen file becomes before the second press
+        QTest::addColumn<QByteArray>("cfg");
+        QTest::addColumn<QString>("prompt"); // empty: no message
+        QTest::addColumn<QStringList>("report");
+
+        const QStringList first = { "Ligne: 0 - r_a", " ", "Total: 1 cvars interdite" };
+        const int file = int(Ini::File);
+        QTest::newRow("pressed twice") << file << QByteArray("seta r_a 1") << "" << first;
+        QTest::newRow("now missing") << int(Ini::Missing) << QByteArray() << "Cfg not found." << first;
+        QTest::newRow("now a folder") << int(Ini::Directory) << QByteArray() << "Cfg not found." << first;
+        QTest::newRow("now empty") << file << QByteArray("") << "" << first;
+        QTest::newRow("only line breaks") << file << QByteArray("\n\r\n") << "" << first;
+        QTest::newRow("other findings")
+            << file << QByteArray("\n\nset cg_b 1\nseta R_A 1\nbind x r_a 1\nseta r_a 1 r_a 2\n") << ""
+            << QStringList { "Ligne: 0 - cg_b", "Ligne: 3 - r_a", " ", "Total: 2 cvars interdite" };
+        QTest::newRow("no findings") << file << QByteArray("seta r_ab 1\n") << ""
+                                     << QStringList { " ", "Total: 0 cvars interdite" };
+    }
+    void validate()
+    {
+        QFETCH(int, kind);
+        QFETCH(QByteArray, cfg);
+        QFETCH(QString, prompt);
+        QFETCH(QStringList, report);
+
+        QVERIFY(start());
+        const QString file = browse("my.cfg", "seta r_a 1");
+        click("Command2");
+        QVERIFY(QFile::remove(file));
+        if (kind == int(Ini::File))
+            QVERIFY(writeFile(file, cfg));
+        else if (kind == int(Ini::Directory))
+            QVERIFY(QDir().mkdir(file));
+        click("Command2");
+
+        QCOMPARE(m_services.messages.size(), prompt.isEmpty() ? 0 : 1);
+        if (!prompt.isEmpty()) {
+            QCOMPARE(m_services.messages[0].title, QStringLiteral("Tromel Rimbolt: CFG"));
+            QCOMPARE(m_services.messages[0].prompt, prompt);
+        }
+        QCOMPARE(items(w<QListView>("List1")), report);
+    }
+
+    void unreadableFiles()
+    {
+#ifdef Q_OS_UNIX
+        if (::geteuid() == 0)
+            QSKIP("root reads files whatever their permissions");
+#endif
+        QVERIFY(start());
+        const QString file = browse("my.cfg", "seta r_a 1");
+        QVERIFY(QFile::setPermissions(file, QFileDevice::Permissions()));
+        click("Command2");
+        QCOMPARE(m_services.messages.size(), 1);
+        QCOMPARE(m_services.messages[0].title, QStringLiteral("Tromel Rimbolt: CFG"));
+        QVERIFY(m_services.messages[0].prompt.startsWith(QStringLiteral("my.cfg: cannot read")));
+        QCOMPARE(items(w<QListView>("List1")), QStringList());
+
+        QVERIFY(QFile::setPermissions(path("cvars.ini"), QFileDevice::Permissions()));
+        m_services = FakeServices();
+        m_services.dir = m_dir.path();
+        m_form = std::make_unique<Form1>(m_services);
+        QVERIFY(!m_form->Form_Load());
+        QCOMPARE(m_services.messages.size(), 1);
+        QCOMPARE(m_services.messages[0].title, QStringLiteral("Tromel Rimbolt: INI"));
+    }
+
+    void reportOrder()
+    {
+        QVERIFY(start());
+        QByteArray cfg;
+        for (int i = 0; i < 11; ++i)
+            cfg += "seta r_a " + QByteArray::number(i) + "\n";
+        cfg += "seta cg_b r_a \n seta r_\xe9 1\n";
+        browse("order.cfg", cfg);
+        click("Command2");
+
+        QStringList expected;
+        for (int i = 0; i < 11; ++i)
+            expected << QStringLiteral("Ligne: %1 - r_a").arg(i);
+        expected << "Ligne: 11 - r_a"
+                 << "Ligne: 11 - cg_b" << QStringLiteral("Ligne: 12 - r_\u00e9") << " "
+                 << "Total: 14 cvars interdite";
+        auto* list = w<QListView>("List1");
+        QCOMPARE(items(list), expected);
+
+        // Ten whole rows fill the list; the rest scrolls inside it and the window keeps its size.
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+        QCOMPARE(list->visualRect(list->model()->index(0, 0)).height() * 10, list->viewport()->height());
+        QVERIFY(list->verticalScrollBar()->isVisible());
+        QCOMPARE(list->verticalScrollBar()->maximum(), expected.size() - 10);
+        QCOMPARE(m_form->size(), QSize(360, 191));
+    }
+};
+
+QTEST_MAIN(Form1Test)
+#include "test_form1.moc"

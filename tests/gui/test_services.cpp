@@ -1,0 +1,128 @@
+#include "GuiTestSupport.h"
+#include "QtFormServices.h"
+
+#include <QAbstractButton>
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdio>
+
+using namespace tromel::gui;
+using tromel::gui::test::chooseFile;
+using tromel::gui::test::whenModal;
+using tromel::gui::test::writeFile;
+
+class ServicesTest : public QObject {
+    Q_OBJECT
+
+    static QString uniqueKey()
+    {
+        return QStringLiteral("TromelRimbolt-test-%1").arg(QCoreApplication::applicationPid());
+    }
+
+private slots:
+    void messageBox()
+    {
+        QtFormServices services(uniqueKey());
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        QString title, text;
+        QList<QAbstractButton*> buttons;
+        whenModal<QMessageBox>([&](QMessageBox* box) {
+            icon = box->icon();
+            title = box->windowTitle();
+            text = box->text();
+            buttons = box->buttons();
+            box->button(QMessageBox::Ok)->click();
+        });
+        services.showMessage(QStringLiteral("Tromel Rimbolt: CFG"), QStringLiteral("Cfg not found."));
+        QCOMPARE(icon, QMessageBox::Warning);
+        QCOMPARE(title, QStringLiteral("Tromel Rimbolt: CFG"));
+        QCOMPARE(text, QStringLiteral("Cfg not found."));
+        QCOMPARE(buttons.size(), 1);
+    }
+
+    void fileChooser_data()
+    {
+        QTest::addColumn<bool>("choose");
+        QTest::newRow("choose") << true;
+        QTest::newRow("cancel") << false;
+    }
+    void fileChooser()
+    {
+        QFETCH(bool, choose);
+        QTemporaryDir dir;
+        const QString file = dir.filePath("my.cfg");
+        QVERIFY(writeFile(file, "seta r_a 1\n"));
+
+        QtFormServices services(uniqueKey());
+        QString title, directory;
+        QStringList filters;
+        QFileDialog::FileMode mode = QFileDialog::AnyFile;
+        bool widgets = false;
+        whenModal<QFileDialog>([&](QFileDialog* dialog) {
+            title = dialog->windowTitle();
+            filters = dialog->nameFilters();
+            mode = dialog->fileMode();
+            directory = dialog->directory().absolutePath();
+            widgets = dialog->testOption(QFileDialog::DontUseNativeDialog);
+            if (choose) {
+                chooseFile(dialog, file);
+            } else {
+                dialog->reject();
+            }
+        });
+        const QString answer
+            = services.ShowOpenFile(QStringLiteral("Choississez un fichier de configuration..."),
+                QStringLiteral("Config ET (*.cfg)"), dir.path());
+        QCOMPARE(answer, choose ? QDir::toNativeSeparators(file) : QString());
+        QCOMPARE(title, QStringLiteral("Choississez un fichier de configuration..."));
+        QCOMPARE(filters, QStringList { "Config ET (*.cfg)" });
+        QCOMPARE(mode, QFileDialog::ExistingFile);
+        QCOMPARE(directory, QDir(dir.path()).absolutePath());
+        QVERIFY(widgets);
+    }
+
+    void singleInstance()
+    {
+        const QString key = uniqueKey();
+        QProcess holder; // this program, holding the key until it is killed
+        holder.start(QCoreApplication::applicationFilePath(), { QStringLiteral("--hold-instance"), key });
+        QVERIFY(holder.waitForReadyRead(10000));
+        QCOMPARE(holder.readAll().trimmed(), QByteArray("ready"));
+        {
+            QtFormServices second(key);
+            QVERIFY(second.anotherInstanceRunning());
+            QtFormServices otherUser(key + QStringLiteral("-other"));
+            QVERIFY(!otherUser.anotherInstanceRunning());
+        }
+        holder.kill(); // no clean-up runs, as in a crash
+        QVERIFY(holder.waitForFinished(10000));
+        QtFormServices next(key);
+        QVERIFY(!next.anotherInstanceRunning());
+        QVERIFY(!next.anotherInstanceRunning()); // asking again does not find itself
+    }
+
+    void programDir() { QCOMPARE(QtFormServices().programDir(), QCoreApplication::applicationDirPath()); }
+};
+
+int main(int argc, char* argv[])
+{
+    if (argc == 3 && qstrcmp(argv[1], "--hold-instance") == 0) {
+        QCoreApplication app(argc, argv);
+        QtFormServices holder(QString::fromLocal8Bit(argv[2]));
+        if (holder.anotherInstanceRunning())
+            return 2;
+        std::fputs("ready\n", stdout);
+        std::fflush(stdout);
+        return QCoreApplication::exec();
+    }
+    QApplication app(argc, argv);
+    ServicesTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_services.moc"
