@@ -52,34 +52,57 @@ bool hasCfgExtension(const fs::path& p)
     return ext == ".cfg";
 }
 
-// Replaces each directory by the *.cfg files below it, in sorted order. Directory links are not
-// followed, so a link loop cannot trap the walk.
-std::vector<std::string> expandInputs(const std::vector<std::string>& inputs, bool& anyDirectory,
-                                      std::ostream& err)
-{
+struct Inputs {
     std::vector<std::string> files;
-    for (const std::string& input : inputs) {
+    bool anyDirectory = false;
+    bool anyError = false; // a folder that could not be read, or held no config
+};
+
+// Appends the *.cfg files below dir. Links to folders are not followed, so a link loop cannot trap
+// the walk; a folder that cannot be read is named, never skipped in silence.
+void walkDirectory(const fs::path& dir, std::vector<std::string>& found, bool& anyError, std::ostream& err)
+{
+    std::error_code ec;
+    fs::directory_iterator it(dir, ec);
+    if (ec) {
+        err << kProgram << ": " << dir.string() << ": " << ec.message() << '\n';
+        anyError = true;
+        return;
+    }
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        std::error_code typeEc;
+        if (it->is_directory(typeEc) && !it->is_symlink(typeEc))
+            walkDirectory(it->path(), found, anyError, err);
+        else if (hasCfgExtension(it->path()) && it->is_regular_file(typeEc))
+            found.push_back(it->path().string());
+    }
+    if (ec) {
+        err << kProgram << ": " << dir.string() << ": " << ec.message() << '\n';
+        anyError = true;
+    }
+}
+
+// Replaces each directory by the *.cfg files below it, in sorted order.
+Inputs expandInputs(const std::vector<std::string>& args, std::ostream& err)
+{
+    Inputs inputs;
+    for (const std::string& arg : args) {
         std::error_code ec;
-        if (!fs::is_directory(fs::path(input), ec)) {
-            files.push_back(input);
+        if (!fs::is_directory(fs::path(arg), ec)) {
+            inputs.files.push_back(arg);
             continue;
         }
-        anyDirectory = true;
+        inputs.anyDirectory = true;
         std::vector<std::string> found;
-        fs::recursive_directory_iterator it(input, fs::directory_options::skip_permission_denied, ec);
-        for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-            std::error_code fileEc;
-            if (hasCfgExtension(it->path()) && it->is_regular_file(fileEc))
-                found.push_back(it->path().string());
+        walkDirectory(arg, found, inputs.anyError, err);
+        if (found.empty()) {
+            err << kProgram << ": " << arg << ": no .cfg files found\n";
+            inputs.anyError = true;
         }
-        if (ec)
-            err << kProgram << ": " << input << ": " << ec.message() << '\n';
-        if (found.empty())
-            err << kProgram << ": warning: " << input << ": no .cfg files found\n";
         std::sort(found.begin(), found.end());
-        files.insert(files.end(), found.begin(), found.end());
+        inputs.files.insert(inputs.files.end(), found.begin(), found.end());
     }
-    return files;
+    return inputs;
 }
 
 // Scans files on every core; results are handed over in input order. The thread that takes the
@@ -386,10 +409,10 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         }
     }
 
-    bool anyDirectory = false;
-    const std::vector<std::string> files = expandInputs(opt.inputs, anyDirectory, err);
+    const Inputs inputs = expandInputs(opt.inputs, err);
+    const std::vector<std::string>& files = inputs.files;
     if (files.empty())
-        return 2; // only folders without configs: nothing was checked, so nothing is clean
+        return 2;
 
     if (opt.audit) {
         AuditRequest request;
@@ -399,9 +422,10 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         request.jobs = opt.jobs;
         request.format = opt.format == "json" ? OutputFormat::Json : OutputFormat::Text;
         request.dialect = opt.dialect == "old" ? Dialect::Old : opt.dialect == "new" ? Dialect::New : Dialect::Both;
-        return runAudit(request, out, err);
+        return std::max(runAudit(request, out, err), inputs.anyError ? 2 : 0);
     }
-    return scanFiles(opt, listPath, list, files, files.size() > 1 || anyDirectory, out, err);
+    const int status = scanFiles(opt, listPath, list, files, files.size() > 1 || inputs.anyDirectory, out, err);
+    return std::max(status, inputs.anyError ? 2 : 0);
 }
 
 } // namespace tromel::cli

@@ -3,6 +3,7 @@
 #include "MFileOp.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,7 @@ struct CvarList {
     bool hasHeader = false;
     std::vector<std::string> names{std::string()};
 
-    std::size_t count() const { return names.size() - 1; }
+    std::uint64_t count() const { return names.size() - 1; }
 };
 
 enum class ListError {

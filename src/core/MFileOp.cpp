@@ -2,9 +2,10 @@
 
 #include "PosixFd.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <cstring>
+#include <system_error>
 
 #if defined(_WIN32)
 #include <filesystem>
@@ -26,7 +27,7 @@ std::string describe(const FileStatus& status)
         if (status.errnum == 0 || status.errnum == ENOENT)
             return "no such file";
         { // a loop, a name too long, a folder that may not be searched: say which
-            std::string why = std::strerror(status.errnum);
+            std::string why = std::generic_category().message(status.errnum);
             if (!why.empty())
                 why[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(why[0])));
             return why;
@@ -38,7 +39,7 @@ std::string describe(const FileStatus& status)
     case FileError::NoLines:
         return "file holds only line breaks";
     case FileError::Unreadable:
-        return status.errnum != 0 ? std::string("cannot read: ") + std::strerror(status.errnum)
+        return status.errnum != 0 ? "cannot read: " + std::generic_category().message(status.errnum)
                                   : "cannot read";
     }
     return "unknown error";
@@ -77,15 +78,19 @@ FileStatus statRegular(const std::string& path)
     return {};
 }
 
-// Reads up to limit bytes (0: all) in chunks; stops early when onChunk returns.
-template <typename F>
-FileStatus readChunks(const std::string& path, std::int64_t limit, std::size_t chunkSize, F&& onChunk)
+// Reads up to limit bytes (0: all) in chunks; onStart learns how many bytes to expect.
+template <typename Start, typename F>
+FileStatus readChunks(const std::string& path, std::int64_t limit, std::size_t chunkSize, Start&& onStart,
+                      F&& onChunk)
 {
     if (FileStatus s = statRegular(path); !s)
         return s;
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return {FileError::Unreadable, 0};
+    std::error_code ec;
+    const std::uint64_t size = std::filesystem::file_size(path, ec);
+    onStart(limit > 0 ? std::min<std::uint64_t>(size, static_cast<std::uint64_t>(limit)) : size);
     std::string buffer(chunkSize, '\0');
     std::uint64_t total = 0;
     for (;;) {
@@ -126,9 +131,10 @@ FileStatus statRegular(const std::string& path)
 // Reads up to limit bytes (0: all) in chunks of chunkSize. The file is opened non-blocking and
 // checked again after opening, so a path swapped for a FIFO after the first check cannot block.
 // Reading stops at the size the file had when opened, or earlier at end of file: a file that
-// another program keeps appending to cannot keep the reader going.
-template <typename F>
-FileStatus readChunks(const std::string& path, std::int64_t limit, std::size_t chunkSize, F&& onChunk)
+// another program keeps appending to cannot keep the reader going. onStart learns that size.
+template <typename Start, typename F>
+FileStatus readChunks(const std::string& path, std::int64_t limit, std::size_t chunkSize, Start&& onStart,
+                      F&& onChunk)
 {
     if (FileStatus s = statRegular(path); !s)
         return s;
@@ -147,8 +153,10 @@ FileStatus readChunks(const std::string& path, std::int64_t limit, std::size_t c
 #if defined(POSIX_FADV_SEQUENTIAL)
     ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
+    onStart(static_cast<std::uint64_t>(limit));
     // No bigger than what will be read: a small list must not pay for a large zeroed buffer.
-    std::string buffer(static_cast<std::size_t>(std::min<std::uint64_t>(chunkSize, static_cast<std::uint64_t>(limit))), '\0');
+    const auto bufferSize = std::min<std::uint64_t>(chunkSize, static_cast<std::uint64_t>(limit));
+    std::string buffer(static_cast<std::size_t>(bufferSize), '\0');
     std::uint64_t total = 0;
     for (;;) {
         std::size_t want = buffer.size();
@@ -173,11 +181,13 @@ FileStatus readChunks(const std::string& path, std::int64_t limit, std::size_t c
 
 #endif
 
-FileStatus readAll(const std::string& path, std::int64_t limit, std::string& out)
+// Reads into a fresh container reserved to the file's size, and hands it over only on success.
+template <typename Bytes> FileStatus readAll(const std::string& path, std::int64_t limit, Bytes& out)
 {
-    std::string data;
-    FileStatus s = readChunks(path, limit, std::size_t{1} << 20,
-                              [&](std::string_view chunk) { data.append(chunk); });
+    Bytes data;
+    FileStatus s = readChunks(
+        path, limit, std::size_t{1} << 20, [&](std::uint64_t size) { data.reserve(static_cast<std::size_t>(size)); },
+        [&](std::string_view chunk) { data.insert(data.end(), chunk.begin(), chunk.end()); });
     if (s)
         out = std::move(data);
     return s;
@@ -206,17 +216,14 @@ FileStatus LoadFile(const std::string& path, LineList& lines, std::int64_t byteL
 
 FileStatus LoadFile(const std::string& path, std::vector<std::uint8_t>& bytes, std::int64_t byteLimit)
 {
-    std::string data;
-    FileStatus s = readAll(path, byteLimit, data);
-    if (s)
-        bytes.assign(data.begin(), data.end());
-    return s;
+    return readAll(path, byteLimit, bytes);
 }
 
 FileStatus streamFile(const std::string& path, ChunkSink& sink, std::size_t chunkSize)
 {
-    return readChunks(path, 0, chunkSize == 0 ? 1 : chunkSize,
-                      [&](std::string_view chunk) { sink.onChunk(chunk); });
+    return readChunks(
+        path, 0, chunkSize == 0 ? 1 : chunkSize, [](std::uint64_t) {},
+        [&](std::string_view chunk) { sink.onChunk(chunk); });
 }
 
 } // namespace tromel

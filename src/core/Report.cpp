@@ -16,7 +16,7 @@ std::string findingItem(const CvarList& list, const Finding& finding)
     return "Ligne: " + std::to_string(finding.line) + " - " + list.names[finding.index];
 }
 
-std::string totalItem(std::size_t count)
+std::string totalItem(std::uint64_t count)
 {
     return "Total: " + std::to_string(count) + " cvars interdite";
 }

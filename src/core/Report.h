@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,6 @@ private:
 };
 
 std::string findingItem(const CvarList& list, const Finding& finding);
-std::string totalItem(std::size_t count);
+std::string totalItem(std::uint64_t count);
 
 } // namespace tromel

@@ -200,7 +200,11 @@ ScanResult checkFile(const std::string& path, const Matcher::Tables& tables, con
         result.file = {FileError::Empty, 0};
         return result;
     }
+    std::size_t total = 0;
+    for (const Part& p : parts)
+        total += p.findings.size();
     result.findings = std::move(parts[0].findings);
+    result.findings.reserve(total);
     result.lines = parts[0].lines;
     for (std::size_t i = 1; i < count; ++i) {
         for (const Finding& f : parts[i].findings)

@@ -1,5 +1,7 @@
 #include "Application.h"
 
+#include "Version.h"
+
 #include <QApplication>
 #include <QIcon>
 
@@ -8,7 +10,7 @@ namespace tromel::gui {
 void configureApplication(QApplication& app)
 {
     QApplication::setApplicationName(QStringLiteral("TromelRimbolt"));
-    QApplication::setApplicationVersion(QStringLiteral(TROMEL_VERSION));
+    QApplication::setApplicationVersion(QString::fromLatin1(tromel::kVersion));
     QGuiApplication::setDesktopFileName(QStringLiteral("TromelRimbolt"));
     QIcon icon(QStringLiteral(":/tromel/TromelRimbolt.ico"));
     icon.addFile(QStringLiteral(":/tromel/TromelRimbolt.png"));

@@ -5,6 +5,7 @@
 #include "PictureBox.h"
 #include "ReportModel.h"
 #include "Scanner.h"
+#include "Version.h"
 
 #include <QDir>
 #include <QFile>
@@ -106,13 +107,17 @@ Form1::Form1(FormServices& services, QWidget* parent)
     , m_services(services)
 {
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(kAppTitle + QStringLiteral(" v" TROMEL_VERSION_SHORT));
+    setWindowTitle(kAppTitle + QStringLiteral(" v") + QString::fromLatin1(tromel::kVersionShort));
     setFont(dialogFont(false));
     setFixedSize(360, 191);
     buildControls();
 }
 
-Form1::~Form1() = default;
+Form1::~Form1()
+{
+    // The model reads CvarList, which dies with this object, before the children do.
+    delete m_report;
+}
 
 void Form1::buildControls()
 {

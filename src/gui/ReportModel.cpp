@@ -26,8 +26,14 @@ QVariant ReportModel::data(const QModelIndex& index, int role) const
 {
     if (role != Qt::DisplayRole || !checkIndex(index, CheckIndexOption::IndexIsValid))
         return {};
+    // A report longer than a view can count still ends in its blank and total rows.
+    const tromel::Report report(m_list, m_findings);
+    const auto shown = static_cast<std::size_t>(rowCount());
+    auto row = static_cast<std::size_t>(index.row());
+    if (row + 2 >= shown)
+        row = report.size() - (shown - row);
     // Name bytes are shown as the characters of the same code.
-    const std::string item = tromel::Report(m_list, m_findings).item(static_cast<std::size_t>(index.row()));
+    const std::string item = report.item(row);
     return QString::fromLatin1(item.data(), static_cast<qsizetype>(item.size()));
 }
 

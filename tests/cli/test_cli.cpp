@@ -79,6 +79,16 @@ TEST_F(Cli, DirectoriesAreSearchedForCfgInSortedOrder)
                      "==> " + path("d/z.CFG") + " <==\nLigne: 0 - r_a\n \nTotal: 1 cvars interdite\n");
 }
 
+TEST_F(Cli, FolderWithoutConfigsIsAnError)
+{
+    write("d/notes.txt", "seta r_a 1\n");
+    const std::string ok = write("ok.cfg", "seta x 1\n");
+    const Outcome o = run({path("d"), ok});
+    EXPECT_EQ(o.status, 2);
+    EXPECT_NE(o.err.find(path("d") + ": no .cfg files found"), std::string::npos) << o.err;
+    EXPECT_EQ(o.out, "==> " + ok + " <==\n \nTotal: 0 cvars interdite\n");
+}
+
 TEST_F(Cli, EmptyConfigWarnsWithoutReport)
 {
     const Outcome o = run({write("e.cfg", "\r\n")});

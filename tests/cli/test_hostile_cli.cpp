@@ -328,6 +328,17 @@ TEST_F(PermissionDenied, ConfigInAPrivateFolder)
     EXPECT_NE(o.err.find(hidden + ": permission denied"), std::string::npos) << o.err;
 }
 
+TEST_F(PermissionDenied, PrivateSubfolderIsNamedNotSkipped)
+{
+    m_dir.write("tree/ok.cfg", "seta x 1\n");
+    m_dir.write("tree/private/hit.cfg", "seta r_a 1\n");
+    ::chmod((m_dir.path() / "tree").c_str(), 0755);
+    ::chmod((m_dir.path() / "tree/private").c_str(), 0700);
+    const Outcome o = runCheck(Launch{{"--list", m_list, (m_dir.path() / "tree").string()}, {}, {}, true});
+    EXPECT_EQ(o.status, 2);
+    EXPECT_NE(o.err.find("private: Permission denied"), std::string::npos) << o.err;
+}
+
 TEST_F(PermissionDenied, UnreadableList)
 {
     ::chmod(m_list.c_str(), 0600);

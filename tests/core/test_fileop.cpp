@@ -84,6 +84,18 @@ TEST(LoadFile, ThreeFormsKeepEveryByte)
     EXPECT_EQ(lines.toStrings(), (std::vector<std::string>{"seta x \xE9\0"s, "y"}));
 }
 
+// Sizes are 64-bit: a file of exactly 4 GiB is not taken for an empty one.
+TEST(LoadFile, SizeBeyondThirtyTwoBits)
+{
+    TempDir dir;
+    const std::string path = dir.write("sparse", "");
+    if (::truncate(path.c_str(), std::int64_t{1} << 32) != 0)
+        GTEST_SKIP() << "this file system cannot hold a sparse 4 GiB file";
+    std::string text;
+    ASSERT_TRUE(LoadFile(path, text, 5));
+    EXPECT_EQ(text, std::string(5, '\0'));
+}
+
 TEST(LoadFile, OnlyBreaksClearsLinesAndFails)
 {
     TempDir dir;
