@@ -11,17 +11,22 @@ namespace {
 
 void keepDialogStateOffDisk()
 {
-#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
-    // QFileDialog saves its history and layout to the user's Qt settings file when it is destroyed.
-    // A settings folder below a device can never be created, so that save writes nothing.
+    // QFileDialog saves its history and layout to the user's Qt settings when it is destroyed.
+    // Those settings go to an INI file in a folder that can never be created (below a device on
+    // Unix, a name with a reserved character on Windows), so that save writes nothing, and not
+    // to the registry either.
     static const bool redirected = [] {
+#if defined(Q_OS_WIN)
+        const QString nowhere = QStringLiteral("<no settings>");
+#else
         const QString nowhere = QStringLiteral("/dev/null/TromelRimbolt");
+#endif
+        QSettings::setDefaultFormat(QSettings::IniFormat);
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, nowhere);
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, nowhere);
         return true;
     }();
     Q_UNUSED(redirected);
-#endif
 }
 
 } // namespace

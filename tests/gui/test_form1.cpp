@@ -9,6 +9,7 @@
 #include <QTest>
 
 #ifdef Q_OS_UNIX
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -21,7 +22,23 @@ namespace {
 
 const QByteArray kList = "Forbidden cvars 2.1.03-01-2007\r\nr_a\r\n\r\ncg_b\r\nr_\xe9\r\n";
 
-enum class Ini { Missing, Directory, File };
+enum class Ini { Missing, Directory, File, Fifo, DevZero };
+
+// Makes path a folder, a FIFO or a link to /dev/zero: none of them may be read, nor block.
+bool makeSpecial(Ini kind, const QString& path)
+{
+    const QByteArray p = QFile::encodeName(path);
+    switch (kind) {
+    case Ini::Directory:
+        return QDir().mkdir(path);
+    case Ini::Fifo:
+        return ::mkfifo(p.constData(), 0600) == 0;
+    case Ini::DevZero:
+        return ::symlink("/dev/zero", p.constData()) == 0;
+    default:
+        return true;
+    }
+}
 
 } // namespace
 
@@ -85,6 +102,10 @@ private slots:
                                          << "Program exit." << QStringList();
         QTest::newRow("no list") << false << int(Ini::Missing) << kList << "Tromel Rimbolt: INI"
                                  << "cvars.ini not found." << QStringList();
+        QTest::newRow("list is a fifo") << false << int(Ini::Fifo) << kList << "Tromel Rimbolt: INI"
+                                        << "cvars.ini not found." << QStringList();
+        QTest::newRow("list is /dev/zero") << false << int(Ini::DevZero) << kList << "Tromel Rimbolt: INI"
+                                           << "cvars.ini not found." << QStringList();
         QTest::newRow("list is a folder") << false << int(Ini::Directory) << kList << "Tromel Rimbolt: INI"
                                           << "cvars.ini not found." << QStringList();
         QTest::newRow("two header fields")
@@ -115,8 +136,8 @@ private slots:
 
         if (ini == int(Ini::File))
             QVERIFY(writeFile(path("cvars.ini"), list));
-        else if (ini == int(Ini::Directory))
-            QVERIFY(QDir(m_dir.path()).mkdir("cvars.ini"));
+        else
+            QVERIFY(makeSpecial(Ini(ini), path("cvars.ini")));
         m_services.dir = m_dir.path();
         m_services.otherInstance = otherInstance;
         m_form = std::make_unique<Form1>(m_services);
@@ -302,6 +323,8 @@ private slots:
         QTest::newRow("pressed twice") << file << QByteArray("seta r_a 1") << "" << first;
         QTest::newRow("now missing") << int(Ini::Missing) << QByteArray() << "Cfg not found." << first;
         QTest::newRow("now a folder") << int(Ini::Directory) << QByteArray() << "Cfg not found." << first;
+        QTest::newRow("now a fifo") << int(Ini::Fifo) << QByteArray() << "Cfg not found." << first;
+        QTest::newRow("now /dev/zero") << int(Ini::DevZero) << QByteArray() << "Cfg not found." << first;
         QTest::newRow("now empty") << file << QByteArray("") << "" << first;
         QTest::newRow("only line breaks") << file << QByteArray("\n\r\n") << "" << first;
         QTest::newRow("other findings")
@@ -323,8 +346,8 @@ private slots:
         QVERIFY(QFile::remove(file));
         if (kind == int(Ini::File))
             QVERIFY(writeFile(file, cfg));
-        else if (kind == int(Ini::Directory))
-            QVERIFY(QDir().mkdir(file));
+        else
+            QVERIFY(makeSpecial(Ini(kind), file));
         click("Command2");
 
         QCOMPARE(m_services.messages.size(), prompt.isEmpty() ? 0 : 1);
