@@ -9,8 +9,11 @@ Goal 7 (the window) is timed by build/release/bench/window_bench when it was bui
 programs write into a pipe that this script drains (grep treats /dev/null as -q). Runs
 are interleaved, ours and grep's taking turns to go first, and each time is the median of --runs
 runs (typical-config rows use more, as they take milliseconds). Peak RSS comes from
-/usr/bin/time -v. Other programs' load skews the ratios, goal 6 most (it needs both cores
-free): run it on a quiet machine, and again if the figures were noisy.
+/usr/bin/time -v. Other programs' load skews the ratios, goal 6 most: it needs both cores free.
+Where other sessions keep the machine busy, Linux shares the CPU between sessions, so give this
+one precedence while it measures (root, Linux):
+
+    setsid sh -c 'echo -19 > /proc/self/autogroup; exec python3 bench/ratios.py'
 """
 
 import argparse

@@ -190,6 +190,9 @@ Matcher::Tables::Tables(const CvarList& list)
         lenByFirst[spaces != 0 ? 1 : 0][static_cast<unsigned char>(key[0])] |= std::uint64_t{1}
             << std::min<std::size_t>(key.size(), 63);
     }
+    for (std::size_t k = 1; k < spaceCountUsed.size(); ++k)
+        if (spaceCountUsed[k] != 0)
+            spacedCounts.push_back(static_cast<std::uint32_t>(k));
 
     // About 16 bits a name, so that few gaps that pass the filter are not names.
     unsigned bits = 15;
@@ -325,7 +328,9 @@ void ScanEngine::scan()
         if (names) {
             std::uint64_t spaces = m.space & fresh;
             const bool spaceRun = spaces == ~std::uint64_t{0};
-            if (spaceRun) // after a whole block of spaces, another one has nothing new to try
+            // After a whole block of spaces another one has nothing new to try, as long as every
+            // name made of spaces fits in one block; longer ones are tried space by space.
+            if (spaceRun && ringSize < 63)
                 spaces = m_prevSpaceRun ? 0 : spaceRunHead;
             m_prevSpaceRun = spaceRun;
             const std::int64_t floorBefore = m_lastBreak; // last break before this block's fresh bytes
@@ -337,15 +342,22 @@ void ScanEngine::scan()
                 const std::int64_t close = pos + std::countr_zero(lowest);
                 if (spaceCountUsed[0] != 0)
                     tryGap(ring[head], close, lineFloor);
-                for (std::size_t k = 1; k < ringSize; ++k)
-                    if (spaceCountUsed[k] != 0)
-                        trySpacedGap(ring[(head + k) & ringMask], close, lineFloor);
+                // Older spaces only make longer gaps: stop at the first that cannot hold a name,
+                // so the cost follows the space counts in use, not the largest one.
+                for (const std::uint32_t k : m_t.spacedCounts) {
+                    const std::int64_t open = ring[(head + k) & ringMask];
+                    if (open <= lineFloor || static_cast<std::uint64_t>(close - open - 1) > maxLen)
+                        break;
+                    trySpacedGap(open, close, lineFloor);
+                }
                 head = (head - 1) & ringMask;
                 ring[head] = close;
             }
-            if (spaceRun)
+            if (spaceRun && ringSize < 63) {
+                // The whole ring lies inside this block of spaces.
                 for (std::size_t k = 0; k < ringSize; ++k)
                     ring[(head + k) & ringMask] = pos + 63 - static_cast<std::int64_t>(k);
+            }
         }
 
         if (m_pending)

@@ -34,6 +34,7 @@ struct Matcher::Tables {
     std::vector<std::uint64_t> filter;   // one bit per hash of (first 4 bytes, last 4 bytes, length)
     unsigned filterShift = 0;
     std::vector<std::uint8_t> spaceCountUsed; // [k]: some name holds exactly k spaces
+    std::vector<std::uint32_t> spacedCounts;  // the k >= 1 of spaceCountUsed, ascending
     std::size_t maxSpaces = 0;
     std::size_t maxLen = 0;
 
