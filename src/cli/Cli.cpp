@@ -259,7 +259,10 @@ int scanFiles(const Options& opt, const std::string& listPath, const CvarList& l
               const std::vector<std::string>& files, bool headers, std::ostream& out, std::ostream& err)
 {
     const Matcher matcher(list);
-    const unsigned jobs = opt.jobs ? opt.jobs : std::max(1U, std::thread::hardware_concurrency());
+    // With several files, one more than the cores: the thread that writes the report checks files
+    // too, and the extra one keeps every core busy while it writes or waits on the output.
+    const unsigned cores = std::max(1U, std::thread::hardware_concurrency());
+    const unsigned jobs = opt.jobs ? opt.jobs : cores + (files.size() > 1 ? 1 : 0);
     ParallelScan scan(files, matcher, jobs);
     Progress progress(err, files.size());
     const bool json = opt.format == "json";
@@ -351,7 +354,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     app.add_option("--dialect", opt.dialect, "With --audit: console dialect to model")
         ->check(CLI::IsMember({"both", "old", "new"}))
         ->option_text("both|old|new");
-    app.add_option("-j,--jobs", opt.jobs, "Files checked at once (default: one per core)")
+    app.add_option("-j,--jobs", opt.jobs, "Files checked at once (default: one per core, plus one)")
         ->check(CLI::Range(1U, 1024U))
         ->option_text("N");
     app.set_version_flag("--version",
