@@ -5,7 +5,7 @@
 #
 # BUILD_DIR defaults to build/bench (configured for Release when it has no tromel-check yet);
 # CORPUS_DIR defaults to bench/corpus, filled by bench/gen_corpus.py when files are missing.
-# RUNS (default 3) runs of each command; the fastest counts.
+# RUNS (default 3) runs of each command; the fastest counts. INPUTS (space-separated) picks corpora.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -21,15 +21,21 @@ fi
 cmake --build "$build" --target tromel-check >/dev/null
 check=$build/bin/tromel-check
 
-inputs=(config-52k.cfg config-200m.cfg line-100m.cfg spaces-100m.cfg dense-1m.cfg dir-10k)
+read -r -a inputs <<<"${INPUTS:-config-52k.cfg config-200m.cfg line-100m.cfg spaces-100m.cfg dense-1m.cfg dir-10k binds-1m.cfg}"
 missing=0
 for f in names-550.ini "${inputs[@]}"; do
-    [ -e "$corpus/$f" ] || missing=1
+    [ "$f" = binds-1m.cfg ] || [ -e "$corpus/$f" ] || missing=1
 done
 if [ "$missing" = 1 ]; then
     python3 "$here/gen_corpus.py" "$corpus" --only lists,52k,200m,line,spaces,dense,dir
 fi
 list=$corpus/names-550.ini
+# Binds nested far deeper than audit follows them, line after line, ending in a listed name.
+if [ ! -e "$corpus/binds-1m.cfg" ]; then
+    name=$(sed -n 2p "$list" | tr -d '\r')
+    python3 -c 'import sys; line = "bind x " * 140 + sys.argv[1] + " 5\n"; sys.stdout.write(line * (2**20 // len(line) + 1))' \
+        "$name" >"$corpus/binds-1m.cfg"
+fi
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT

@@ -227,7 +227,7 @@ def main():
 
     listed = lists[550]
     rng = random.Random(args.seed)
-    maker = LineMaker(rng, set(listed))
+    maker = LineMaker(rng, listed)
     if want("52k"):
         write(out("config-52k.cfg"), maker.text(52 * 1000, "\r\n"))
     if want("tiny"):

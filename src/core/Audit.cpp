@@ -10,6 +10,7 @@
 #include <tuple>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -82,8 +83,7 @@ enum class Verb : std::uint8_t {
     Unset,
     Bind,
     Vstr,
-    Exec,
-    Execq
+    Exec
 };
 
 Verb verbOf(std::string_view word)
@@ -100,7 +100,6 @@ Verb verbOf(std::string_view word)
         { "bind", Verb::Bind },
         { "vstr", Verb::Vstr },
         { "exec", Verb::Exec },
-        { "execq", Verb::Execq },
     };
     for (const auto& [name, verb] : kVerbs)
         if (console::equalsFolded(word, name))
@@ -311,73 +310,171 @@ bool byOffset(const Located& a, const Located& b)
     return std::tie(a.file, a.offset) < std::tie(b.file, b.offset);
 }
 
-// Until positions are resolved, a finding's and its hops' line and column hold the file's id and
-// the byte offset; findings then need no second copy to be sorted and placed.
-void stash(std::uint64_t& line, std::uint64_t& column, const Located& at)
+// Texts nested deeper than this in other texts (bind texts, vstr'd values) are not followed, so
+// that every byte of a config is read a bounded number of times.
+constexpr std::uint32_t kMaxDepth = 16;
+
+// Bytes the console runs, and where each came from: a span of a file's text, or command arguments
+// joined by single spaces, as set and bind store them. An argument holds no quote, so a joined
+// text has none, and each argument in it is a copy of one run of file bytes.
+class Text {
+public:
+    Text(std::uint32_t file, std::string_view fileText, Span span, std::uint32_t depth)
+        : m_file(file)
+        , m_depth(depth)
+        , m_bytes(fileText.substr(span.begin, span.end - span.begin))
+        , m_base(span.begin)
+    {
+    }
+
+    // Arguments [first, last) of a command line of from, joined.
+    Text(const Text& from, const std::vector<Token>& tokens, std::size_t first, std::size_t last,
+        std::uint32_t depth)
+        : m_file(from.m_file)
+        , m_depth(depth)
+        , m_joined(std::make_unique<Joined>())
+    {
+        std::string& bytes = m_joined->bytes;
+        bytes.reserve(tokens[last - 1].end - tokens[first].begin);
+        m_joined->pieces.reserve(last - first);
+        // Tokens come in order, so the pieces of from that hold them are found by walking on.
+        std::size_t piece = 0;
+        for (std::size_t k = first; k < last; ++k) {
+            const std::size_t at = tokens[k].begin;
+            std::size_t fileAt = from.m_base + at;
+            if (from.m_joined) {
+                const std::vector<Piece>& pieces = from.m_joined->pieces;
+                while (piece + 1 < pieces.size() && pieces[piece + 1].first <= at)
+                    ++piece;
+                fileAt = pieces[piece].second + (at - pieces[piece].first);
+            }
+            if (k > first)
+                bytes += ' ';
+            m_joined->pieces.emplace_back(bytes.size(), fileAt);
+            bytes.append(from.bytes().substr(at, tokens[k].end - at));
+        }
+        m_bytes = bytes;
+    }
+
+    std::uint32_t file() const { return m_file; }
+    std::uint32_t depth() const { return m_depth; }
+    std::string_view bytes() const { return m_bytes; }
+    bool isJoined() const { return m_joined != nullptr; }
+
+    std::size_t fileOffset(std::size_t at) const
+    {
+        if (!m_joined)
+            return m_base + at;
+        const auto piece = pieceAfter(at) - 1;
+        return piece->second + (at - piece->first);
+    }
+
+    // Where bytes s are in the file, when they are one run of its bytes.
+    std::optional<Span> inFile(Span s) const
+    {
+        if (m_joined) {
+            const auto next = pieceAfter(s.begin);
+            if (next != m_joined->pieces.end() && s.end >= next->first)
+                return std::nullopt;
+        }
+        const std::size_t begin = fileOffset(s.begin);
+        return Span { begin, begin + (s.end - s.begin) };
+    }
+
+private:
+    using Piece = std::pair<std::size_t, std::size_t>; // offset in bytes, offset in the file
+
+    struct Joined {
+        std::string bytes;
+        std::vector<Piece> pieces;
+    };
+
+    std::vector<Piece>::const_iterator pieceAfter(std::size_t at) const
+    {
+        return std::upper_bound(m_joined->pieces.begin(), m_joined->pieces.end(), at,
+            [](std::size_t v, const Piece& p) { return v < p.first; });
+    }
+
+    std::uint32_t m_file;
+    std::uint32_t m_depth; // texts it is nested in, up to its file's
+    std::string_view m_bytes;
+    std::size_t m_base = 0;
+    std::unique_ptr<Joined> m_joined; // stays put when the text moves, so m_bytes stays valid
+};
+
+// A command's text for reports: its place in its file's text, or a copy when it was joined from
+// several arguments and so is written nowhere as such.
+struct CommandText {
+    Span inFile;
+    std::optional<std::string> joined;
+};
+
+CommandText commandText(const Text& text, Span command)
 {
-    line = at.file;
-    column = at.offset;
+    if (const std::optional<Span> span = text.inFile(command))
+        return { *span, std::nullopt };
+    return { {}, std::string(text.bytes().substr(command.begin, command.end - command.begin)) };
 }
 
-Located stashed(std::uint64_t line, std::uint64_t column)
+std::string toString(CommandText&& command, std::string_view fileText)
 {
-    return { static_cast<std::uint32_t>(line), static_cast<std::size_t>(column) };
+    if (command.joined)
+        return std::move(*command.joined);
+    return std::string(fileText.substr(command.inFile.begin, command.inFile.end - command.inFile.begin));
+}
+
+// Text that may run later. With joinFrom set, text is a command line of a file and the value is
+// its arguments from joinFrom on, joined only if it ever runs.
+struct Value {
+    Text text;
+    std::uint32_t joinFrom = 0;
+};
+
+using RouteId = std::size_t;
+constexpr RouteId kDirect = kNoStep;
+
+// A hop: the exec, bind or vstr command that ran a text. Routes share their outer hops.
+struct RouteNode {
+    RouteId parent;
+    Form form;
+    std::uint32_t target; // exec: the file it runs
+    Located at;
+    CommandText command;
+};
+
+// Until a reading is over, a finding's line and column hold its file's id and byte offset, and
+// via its route; findings then need no second copy to be sorted and placed.
+void stash(AuditFinding& f, const Located& at)
+{
+    f.line = at.file;
+    f.column = at.offset;
+}
+
+Located stashed(const AuditFinding& f)
+{
+    return { static_cast<std::uint32_t>(f.line), static_cast<std::size_t>(f.column) };
+}
+
+auto placeOf(const AuditFinding& f)
+{
+    return std::make_tuple(f.line, f.column, f.index);
 }
 
 bool byPlace(const AuditFinding& a, const AuditFinding& b)
 {
-    return std::tie(a.line, a.column, a.index) < std::tie(b.line, b.column, b.index);
+    return placeOf(a) < placeOf(b);
 }
 
 struct Warned {
     Located at;
     std::string message;
+    bool oncePerFile = false; // said once for the whole audit, wherever it first applies
 };
 
 struct Reading {
     std::vector<AuditFinding> findings;
+    std::deque<RouteNode> routes; // a deque, so that growing it never holds two copies
     std::vector<Warned> warnings;
-};
-
-// Bytes the console may run: a file's text, or a text made of command arguments.
-struct Backing {
-    std::uint32_t file = 0;
-    std::string owned; // joined arguments; empty for a file's own text
-    std::string_view text;
-    std::vector<std::pair<std::size_t, std::size_t>> segments; // text offset -> file offset, ascending
-
-    std::size_t fileOffset(std::size_t at) const
-    {
-        auto it = std::upper_bound(
-            segments.begin(), segments.end(), at, [](std::size_t v, const auto& s) { return v < s.first; });
-        --it;
-        return it->second + (at - it->first);
-    }
-};
-
-// Text that may be run later. joinFrom 0: backing[begin, end) as it stands. Otherwise the command
-// line backing[begin, end) gives its arguments from joinFrom on, joined by single spaces, which is
-// how set and bind store them; it is rebuilt only if it is ever run.
-struct TextRef {
-    std::uint32_t backing = 0;
-    std::uint32_t joinFrom = 0;
-    std::size_t begin = 0;
-    std::size_t end = 0;
-};
-
-using RouteId = std::int32_t;
-constexpr RouteId kDirect = -1;
-
-struct Step {
-    Form form;
-    std::uint32_t backing;
-    Span command;
-    std::uint32_t target = 0; // exec: the file it runs
-};
-
-struct RouteNode {
-    RouteId parent;
-    Step step;
 };
 
 // A bind's text runs at once, nested in the command that binds it; its hop is stored only when
@@ -385,9 +482,9 @@ struct RouteNode {
 struct Frame {
     const Frame* outer;
     RouteId base;
-    Step step;
+    const Text& text; // holds the bind command
+    Span command;
     mutable RouteId stored = kDirect;
-    mutable bool isStored = false;
 };
 
 struct Where {
@@ -397,7 +494,7 @@ struct Where {
 
 // One reading of the audited file under one dialect. vstr is taken at its widest: a vstr'd
 // variable may run every value that any command ever gives it, since binds and later vstrs run in
-// any order. Every text is run once, so the work stays linear in the input.
+// any order. Every text is run once and nesting is bounded, so the work stays linear in the input.
 class DialectRun {
 public:
     DialectRun(FileTable& files, const AuditList::Table& list, Dialect dialect)
@@ -419,168 +516,160 @@ public:
     {
         m_ran.assign(m_files.size(), false);
         m_ran[kRootFile] = true;
-        m_queue.push_back({ fileText(kRootFile), kDirect });
+        m_queue.push_back({ Value { fileText(kRootFile) }, kDirect });
         while (!m_queue.empty()) {
-            const Run next = m_queue.front();
+            Run next = std::move(m_queue.front());
             m_queue.pop_front();
-            const auto [backing, begin, end] = materialize(next.text);
-            runSpan(backing, begin, end, Where { next.route, nullptr });
+            runText(ready(std::move(next.value)), Where { next.route, nullptr });
         }
-        return takeResult();
+        return { std::move(m_found), std::move(m_routes), std::move(m_warnings) };
     }
 
 private:
     struct VarState {
         bool vstrd = false;
+        bool tooDeep = false; // a value was too deeply nested to keep
         RouteId route = kDirect;
-        std::vector<TextRef> pending;
+        std::vector<Value> pending;
     };
 
     struct Run {
-        TextRef text;
+        Value value;
         RouteId route;
     };
 
-    TextRef fileText(std::uint32_t file)
+    Text fileText(std::uint32_t file) const
     {
-        const auto id = static_cast<std::uint32_t>(m_backings.size());
-        Backing& b = m_backings.emplace_back();
-        b.file = file;
-        b.text = m_files[file].text;
-        b.segments.emplace_back(0, 0);
-        return { id, 0, 0, b.text.size() };
+        const std::string& text = m_files[file].text;
+        return Text(file, text, { 0, text.size() }, 0);
     }
 
-    std::tuple<std::uint32_t, std::size_t, std::size_t> materialize(const TextRef& ref)
+    static Text ready(Value value)
     {
-        if (ref.joinFrom == 0)
-            return { ref.backing, ref.begin, ref.end };
-        const Backing& parent = m_backings[ref.backing];
+        if (value.joinFrom == 0)
+            return std::move(value.text);
         std::vector<Token> tokens;
-        console::tokenize(parent.text, { ref.begin, ref.end }, m_dialect, tokens);
-        const auto id = static_cast<std::uint32_t>(m_backings.size());
-        Backing& joined = m_backings.emplace_back();
-        joined.file = parent.file;
-        for (std::size_t k = ref.joinFrom; k < tokens.size(); ++k) {
-            if (k > ref.joinFrom)
-                joined.owned += ' ';
-            joined.segments.emplace_back(joined.owned.size(), parent.fileOffset(tokens[k].begin));
-            joined.owned.append(parent.text.substr(tokens[k].begin, tokens[k].end - tokens[k].begin));
-        }
-        if (joined.segments.empty())
-            joined.segments.emplace_back(0, parent.fileOffset(ref.begin));
-        joined.text = joined.owned;
-        return { id, 0, joined.text.size() };
+        console::tokenize(value.text.bytes(), { 0, value.text.bytes().size() }, tokens);
+        return Text(value.text, tokens, value.joinFrom, tokens.size(), value.text.depth());
     }
 
-    void runSpan(std::uint32_t backing, std::size_t begin, std::size_t end, Where where)
+    void runText(const Text& text, Where where)
     {
-        const std::string_view text = m_backings[backing].text;
-        console::CommandSplitter split(text.substr(begin, end - begin), m_dialect);
+        console::CommandSplitter split(text.bytes(), m_dialect);
         std::vector<Token> tokens;
         Span line;
         while (split.next(line)) {
-            line.begin += begin;
-            line.end += begin;
-            console::tokenize(text, line, m_dialect, tokens);
+            console::tokenize(text.bytes(), line, tokens);
             if (!tokens.empty())
-                runCommand(backing, line, tokens, where);
+                runCommand(text, line, tokens, where);
         }
     }
 
-    void runCommand(std::uint32_t backing, Span line, const std::vector<Token>& t, Where where)
+    void runCommand(const Text& text, Span line, const std::vector<Token>& t, Where where)
     {
-        const std::string_view text = m_backings[backing].text;
-        const auto arg = [&](std::size_t k) { return text.substr(t[k].begin, t[k].end - t[k].begin); };
+        const auto arg
+            = [&](std::size_t k) { return text.bytes().substr(t[k].begin, t[k].end - t[k].begin); };
         const std::size_t argc = t.size();
         const Span command { t.front().rawBegin, t.back().rawEnd };
-        Verb verb = verbOf(arg(0));
-        if (verb == Verb::Execq && m_dialect != Dialect::New)
-            verb = Verb::Other;
+        const Verb verb = verbOf(arg(0));
         switch (verb) {
         case Verb::Set:
         case Verb::Seta:
         case Verb::Sets:
         case Verb::Setu:
             if (argc >= 3) {
-                report(arg(1), setterOf(verb), backing, command, where);
-                assign(arg(1), arguments(backing, line, t, 2));
+                report(arg(1), setterOf(verb), text, command, where);
+                assign(arg(1), value(text, line, t, 2, argc));
             }
             break;
         case Verb::Toggle:
             if (argc >= 2) {
-                report(arg(1), Form::Toggle, backing, command, where);
+                report(arg(1), Form::Toggle, text, command, where);
                 for (std::size_t k = 2; k < argc; ++k)
-                    assign(arg(1), arguments(backing, line, t, k, k + 1));
+                    assign(arg(1), value(text, line, t, k, k + 1));
             }
             break;
         case Verb::Cycle:
             if (argc >= 4 && argc <= 5)
-                report(arg(1), Form::Cycle, backing, command, where);
+                report(arg(1), Form::Cycle, text, command, where);
             break;
         case Verb::Reset:
         case Verb::Unset:
             if (argc == 2)
-                report(arg(1), setterOf(verb), backing, command, where);
+                report(arg(1), setterOf(verb), text, command, where);
             break;
         case Verb::Bind:
             if (argc >= 3)
-                runBind(arguments(backing, line, t, 2), Step { Form::Bind, backing, command }, where);
+                runBind(nested(text, t, 2, argc), text, command, where);
             break;
         case Verb::Vstr:
             if (argc == 2)
-                vstr(arg(1), Step { Form::Vstr, backing, command }, where);
+                vstr(arg(1), text, command, where);
             break;
         case Verb::Exec:
-        case Verb::Execq:
             if (argc == 2)
-                exec(std::string(arg(1)), Step { Form::Exec, backing, command }, where);
+                exec(std::string(arg(1)), text, command, where);
             break;
         case Verb::Other:
             // A cvar's name alone prints it; with a value it sets it to the first argument.
             if (argc >= 2) {
-                report(arg(0), Form::Bare, backing, command, where);
-                assign(arg(0), arguments(backing, line, t, 1, 2));
+                report(arg(0), Form::Bare, text, command, where);
+                assign(arg(0), value(text, line, t, 1, 2));
             }
             break;
         }
     }
 
-    // Arguments from..to of a command line; one argument is a plain view of its bytes.
-    static TextRef arguments(
-        std::uint32_t backing, Span line, const std::vector<Token>& t, std::size_t from, std::size_t to = 0)
+    // Arguments [first, last) of a command line, as text nested in it.
+    Text nested(const Text& text, const std::vector<Token>& t, std::size_t first, std::size_t last) const
     {
-        if (to == 0)
-            to = t.size();
-        if (to - from == 1)
-            return { backing, 0, t[from].begin, t[from].end };
-        return { backing, static_cast<std::uint32_t>(from), line.begin, line.end };
+        const std::uint32_t depth = text.depth() + 1;
+        if (last - first > 1)
+            return Text(text, t, first, last, depth);
+        const Span span = text.inFile({ t[first].begin, t[first].end }).value();
+        return Text(text.file(), m_files[text.file()].text, span, depth);
     }
 
-    // Text with no separator and no ';' is a single word: run, it is one command without
-    // arguments, which sets nothing.
-    bool mayRunCommands(const TextRef& ref) const
+    // The same, to run later; several arguments run to the line's end.
+    Value value(
+        const Text& text, Span line, const std::vector<Token>& t, std::size_t first, std::size_t last) const
     {
-        if (ref.joinFrom != 0)
+        if (last - first == 1 || text.isJoined())
+            return { nested(text, t, first, last) };
+        const Span span = text.inFile(line).value();
+        return { Text(text.file(), m_files[text.file()].text, span, text.depth() + 1),
+            static_cast<std::uint32_t>(first) };
+    }
+
+    // One argument without separators, ';' or comments is, run, one command without arguments,
+    // which sets nothing.
+    static bool mayRunCommands(const Text& text, bool severalArguments = false)
+    {
+        if (severalArguments || text.isJoined())
             return true;
-        const std::string_view s = m_backings[ref.backing].text.substr(ref.begin, ref.end - ref.begin);
-        return std::any_of(s.begin(), s.end(), [](char c) { return c == ';' || console::isSeparator(c); });
+        const std::string_view s = text.bytes();
+        return std::any_of(
+            s.begin(), s.end(), [](char c) { return c == ';' || c == '/' || console::isSeparator(c); });
     }
 
-    void report(std::string_view name, Form setter, std::uint32_t backing, Span command, Where where)
+    void report(std::string_view name, Form setter, const Text& text, Span command, Where where)
     {
         const auto it = m_list.names.find(name);
         if (it == m_list.names.end())
             return;
         // Every command is run once per reading, so nothing here is found twice.
-        const Backing& b = m_backings[backing];
-        const Located at { b.file, b.fileOffset(command.begin) };
+        const Located at = located(text, command);
         std::optional<AuditFinding> found;
         for (const std::uint32_t index : it->second) {
             if (isKnown(at, index))
                 continue;
-            if (!found)
-                found = makeFinding(at, setter, backing, command, where);
+            if (!found) {
+                found.emplace();
+                stash(*found, at);
+                found->setter = formName(setter);
+                found->command = text.bytes().substr(command.begin, command.end - command.begin);
+                found->via = store(where);
+            }
             found->index = index;
             m_found.push_back(*found);
         }
@@ -590,88 +679,80 @@ private:
     {
         if (m_known == nullptr)
             return false;
-        AuditFinding key;
-        stash(key.line, key.column, at);
-        key.index = index;
-        const auto it = std::lower_bound(m_known->begin(), m_known->end(), key, byPlace);
-        if (it == m_known->end() || byPlace(key, *it))
+        const auto key = std::make_tuple(std::uint64_t { at.file }, std::uint64_t { at.offset }, index);
+        const auto it = std::lower_bound(m_known->begin(), m_known->end(), key,
+            [](const AuditFinding& f, const auto& k) { return placeOf(f) < k; });
+        if (it == m_known->end() || placeOf(*it) != key)
             return false;
         (*m_seenAgain)[static_cast<std::size_t>(it - m_known->begin())] = true;
         return true;
     }
 
-    AuditFinding makeFinding(const Located& at, Form setter, std::uint32_t backing, Span command, Where where)
+    void assign(std::string_view name, Value value)
     {
-        AuditFinding f;
-        stash(f.line, f.column, at);
-        f.setter = formName(setter);
-        f.command = commandText(backing, command);
-        for (RouteId r = store(where); r != kDirect; r = m_routes[static_cast<std::size_t>(r)].parent) {
-            const Step& step = m_routes[static_cast<std::size_t>(r)].step;
-            const Backing& hop = m_backings[step.backing];
-            AuditStep& out = f.via.emplace_back();
-            out.form = formName(step.form);
-            out.command = commandText(step.backing, step.command);
-            stash(out.line, out.column, { hop.file, hop.fileOffset(step.command.begin) });
-        }
-        std::reverse(f.via.begin(), f.via.end());
-        f.form = f.via.empty() ? f.setter : f.via.front().form;
-        return f;
-    }
-
-    void assign(std::string_view name, const TextRef& value)
-    {
-        if (!mayRunCommands(value))
+        if (!mayRunCommands(value.text, value.joinFrom != 0))
             return;
         VarState& var = varState(name);
+        if (value.text.depth() > kMaxDepth) {
+            if (var.vstrd)
+                tooDeep(Form::Vstr, m_routes[var.route].at);
+            var.tooDeep = true;
+            return;
+        }
         if (var.vstrd)
-            m_queue.push_back({ value, var.route });
+            m_queue.push_back({ std::move(value), var.route });
         else
-            var.pending.push_back(value);
+            var.pending.push_back(std::move(value));
     }
 
-    void vstr(std::string_view name, const Step& step, Where where)
+    void vstr(std::string_view name, const Text& text, Span command, Where where)
     {
         VarState& var = varState(name);
         if (var.vstrd)
             return;
         var.vstrd = true;
-        var.route = addNode(store(where), step);
-        for (const TextRef& value : var.pending)
-            m_queue.push_back({ value, var.route });
-        std::vector<TextRef>().swap(var.pending);
+        var.route = addNode(store(where), Form::Vstr, text, command);
+        if (var.tooDeep)
+            tooDeep(Form::Vstr, m_routes[var.route].at);
+        for (Value& value : var.pending)
+            m_queue.push_back({ std::move(value), var.route });
+        std::vector<Value>().swap(var.pending);
     }
 
-    void runBind(const TextRef& text, const Step& step, Where where)
+    void runBind(const Text& bound, const Text& text, Span command, Where where)
     {
-        if (!mayRunCommands(text))
+        if (!mayRunCommands(bound))
             return;
-        const Frame frame { where.frame, where.base, step };
-        const auto [backing, begin, end] = materialize(text);
-        runSpan(backing, begin, end, Where { where.base, &frame });
+        if (bound.depth() > kMaxDepth) {
+            tooDeep(Form::Bind, located(text, command));
+            return;
+        }
+        const Frame frame { where.frame, where.base, text, command };
+        runText(bound, Where { where.base, &frame });
     }
 
-    void exec(const std::string& name, Step step, Where where)
+    void exec(const std::string& name, const Text& text, Span command, Where where)
     {
         const FileTable::Opened& opened = m_files.open(name);
         if (!opened.file) {
             // Once per name: configs often exec the same missing file from many binds.
             if (m_warnedNames.insert(name).second)
-                warn(step, "exec \"" + name + "\": " + opened.problem + ", not followed");
+                warn(located(text, command), "exec \"" + name + "\": " + opened.problem + ", not followed");
             return;
         }
-        step.target = *opened.file;
+        const std::uint32_t target = *opened.file;
         if (m_ran.size() < m_files.size())
             m_ran.resize(m_files.size(), false);
-        if (m_ran[step.target]) {
-            if (loopsAtOnce(step.target, where))
-                warn(step,
-                    "exec \"" + name + "\": " + m_files[step.target].path
+        if (m_ran[target]) {
+            if (loopsAtOnce(target, where))
+                warn(located(text, command),
+                    "exec \"" + name + "\": " + m_files[target].path
                         + " is already running (an exec cycle), not followed again");
             return;
         }
-        m_ran[step.target] = true;
-        m_queue.push_back({ fileText(step.target), addNode(store(where), step) });
+        m_ran[target] = true;
+        const RouteId route = addNode(store(where), Form::Exec, text, command, target);
+        m_queue.push_back({ Value { fileText(target) }, route });
     }
 
     // True when the file is being run by an exec chain that no key press interrupts, so that the
@@ -680,20 +761,30 @@ private:
     {
         if (where.frame != nullptr)
             return false;
-        for (RouteId r = where.base; r != kDirect; r = m_routes[static_cast<std::size_t>(r)].parent) {
-            const Step& s = m_routes[static_cast<std::size_t>(r)].step;
-            if (s.form == Form::Bind)
+        for (RouteId r = where.base; r != kDirect; r = m_routes[r].parent) {
+            const RouteNode& node = m_routes[r];
+            if (node.form == Form::Bind)
                 return false;
-            if (s.form == Form::Exec && s.target == file)
+            if (node.form == Form::Exec && node.target == file)
                 return true;
         }
         return file == kRootFile;
     }
 
-    void warn(const Step& step, std::string message)
+    static Located located(const Text& text, Span command)
     {
-        const Backing& b = m_backings[step.backing];
-        m_warnings.push_back({ { b.file, b.fileOffset(step.command.begin) }, std::move(message) });
+        return { text.file(), text.fileOffset(command.begin) };
+    }
+
+    void warn(const Located& at, std::string message) { m_warnings.push_back({ at, std::move(message) }); }
+
+    void tooDeep(Form form, const Located& at)
+    {
+        bool& warned = form == Form::Bind ? m_warnedDeepBind : m_warnedDeepVstr;
+        if (!warned)
+            m_warnings.push_back(
+                { at, std::string(formName(form)) + " nested too deep, not followed", true });
+        warned = true;
     }
 
     VarState& varState(std::string_view name)
@@ -704,10 +795,10 @@ private:
         return it->second;
     }
 
-    RouteId addNode(RouteId parent, const Step& step)
+    RouteId addNode(RouteId parent, Form form, const Text& text, Span command, std::uint32_t target = 0)
     {
-        m_routes.push_back({ parent, step });
-        return static_cast<RouteId>(m_routes.size() - 1);
+        m_routes.push_back({ parent, form, target, located(text, command), commandText(text, command) });
+        return m_routes.size() - 1;
     }
 
     RouteId store(Where where)
@@ -715,26 +806,16 @@ private:
         if (where.frame == nullptr)
             return where.base;
         const Frame& f = *where.frame;
-        if (!f.isStored) {
-            f.stored = addNode(store(Where { f.base, f.outer }), f.step);
-            f.isStored = true;
-        }
+        if (f.stored == kDirect)
+            f.stored = addNode(store(Where { f.base, f.outer }), Form::Bind, f.text, f.command);
         return f.stored;
     }
-
-    std::string commandText(std::uint32_t backing, Span command) const
-    {
-        return std::string(m_backings[backing].text.substr(command.begin, command.end - command.begin));
-    }
-
-    Reading takeResult() { return { std::move(m_found), std::move(m_warnings) }; }
 
     FileTable& m_files;
     const AuditList::Table& m_list;
     Dialect m_dialect;
-    std::deque<Backing> m_backings; // stable: views into joined texts outlive later additions
     std::deque<Run> m_queue;
-    std::vector<RouteNode> m_routes;
+    std::deque<RouteNode> m_routes;
     std::unordered_map<std::string, VarState, FoldedHash, FoldedEqual> m_vars;
     std::vector<bool> m_ran; // by file
     std::vector<AuditFinding> m_found;
@@ -742,6 +823,8 @@ private:
     std::vector<bool>* m_seenAgain = nullptr;
     std::vector<Warned> m_warnings;
     std::unordered_set<std::string> m_warnedNames;
+    bool m_warnedDeepBind = false;
+    bool m_warnedDeepVstr = false;
 };
 
 // Both readings: findings of the newer one, then what only the older one finds, marked.
@@ -756,12 +839,21 @@ Reading readBoth(FileTable& files, const AuditList::Table& list)
 
     for (std::size_t i = 0; i < newer.findings.size(); ++i)
         newer.findings[i].newDialectOnly = !seenAgain[i];
+    const std::size_t shift = newer.routes.size();
+    const auto shifted = [&](RouteId r) { return r == kDirect ? kDirect : r + shift; };
+    for (RouteNode& node : older.routes) {
+        node.parent = shifted(node.parent);
+        newer.routes.push_back(std::move(node));
+    }
     for (AuditFinding& f : older.findings) {
         f.oldDialectOnly = true;
+        f.via = shifted(f.via);
         newer.findings.push_back(std::move(f));
     }
     const auto warningKey = [](const Warned& w) {
-        return std::to_string(w.at.file) + ':' + std::to_string(w.at.offset) + ':' + w.message;
+        return w.oncePerFile
+            ? w.message
+            : std::to_string(w.at.file) + ':' + std::to_string(w.at.offset) + ':' + w.message;
     };
     std::unordered_set<std::string> warned;
     for (const Warned& w : newer.warnings)
@@ -819,6 +911,46 @@ bool onlyLineBreaks(std::string_view text)
     return std::all_of(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; });
 }
 
+// The hops that lead to some finding; the others are not reported.
+std::vector<bool> hopsOnRoutes(const Reading& reading)
+{
+    std::vector<bool> onRoute(reading.routes.size(), false);
+    for (const AuditFinding& f : reading.findings)
+        for (RouteId r = f.via; r != kDirect && !onRoute[r]; r = reading.routes[r].parent)
+            onRoute[r] = true;
+    return onRoute;
+}
+
+struct Steps {
+    std::vector<std::size_t> byRoute; // the step of each hop kept
+    std::vector<std::string_view> outermost; // by step: the form of the first hop of its route
+};
+
+// The hops kept become steps in the order they were made, which puts each after the one that ran
+// it; their texts are made only now.
+Steps writeSteps(Reading& reading, const std::vector<bool>& onRoute, const FileTable& files,
+    const Positions& positions, std::vector<AuditStep>& out)
+{
+    Steps steps;
+    steps.byRoute.assign(reading.routes.size(), kNoStep);
+    out.reserve(static_cast<std::size_t>(std::count(onRoute.begin(), onRoute.end(), true)));
+    for (std::size_t r = 0; r < reading.routes.size(); ++r) {
+        if (!onRoute[r])
+            continue;
+        RouteNode& node = reading.routes[r];
+        const std::size_t outer = node.parent == kDirect ? kNoStep : steps.byRoute[node.parent];
+        steps.byRoute[r] = out.size();
+        steps.outermost.push_back(outer == kNoStep ? formName(node.form) : steps.outermost[outer]);
+        AuditStep& step = out.emplace_back();
+        step.form = formName(node.form);
+        step.path = node.at.file;
+        std::tie(step.line, step.column) = positions.at(node.at);
+        step.command = toString(std::move(node.command), files[node.at.file].text);
+        step.outer = outer;
+    }
+    return steps;
+}
+
 AuditResult audit(const std::string& path, std::string text, const AuditList& list, Dialect dialect)
 {
     AuditResult result;
@@ -834,38 +966,47 @@ AuditResult audit(const std::string& path, std::string text, const AuditList& li
     std::stable_sort(reading.warnings.begin(), reading.warnings.end(),
         [](const Warned& a, const Warned& b) { return byOffset(a.at, b.at); });
 
+    const std::vector<bool> onRoute = hopsOnRoutes(reading);
     Positions positions;
-    for (const AuditFinding& f : reading.findings) {
-        positions.want(stashed(f.line, f.column));
-        for (const AuditStep& s : f.via)
-            positions.want(stashed(s.line, s.column));
-    }
+    for (std::size_t r = 0; r < reading.routes.size(); ++r)
+        if (onRoute[r])
+            positions.want(reading.routes[r].at);
+    for (const AuditFinding& f : reading.findings)
+        positions.want(stashed(f));
     for (const Warned& w : reading.warnings)
         positions.want(w.at);
     positions.resolve(files);
 
-    const auto place = [&](std::string& file, std::uint64_t& line, std::uint64_t& column) {
-        const Located at = stashed(line, column);
-        file = files[at.file].path;
-        std::tie(line, column) = positions.at(at);
-    };
+    const Steps steps = writeSteps(reading, onRoute, files, positions, result.steps);
     for (AuditFinding& f : reading.findings) {
-        place(f.file, f.line, f.column);
-        for (AuditStep& s : f.via)
-            place(s.file, s.line, s.column);
+        const Located at = stashed(f);
+        f.path = at.file;
+        std::tie(f.line, f.column) = positions.at(at);
+        f.via = f.via == kDirect ? kNoStep : steps.byRoute[f.via];
+        f.form = f.via == kNoStep ? f.setter : steps.outermost[f.via];
     }
     result.findings = std::move(reading.findings);
-    for (Warned& w : reading.warnings) {
-        AuditWarning out;
-        out.file = files[w.at.file].path;
+    for (const Warned& w : reading.warnings) {
+        AuditWarning& out = result.warnings.emplace_back();
+        out.path = w.at.file;
         std::tie(out.line, out.column) = positions.at(w.at);
-        out.message = std::move(w.message);
-        result.warnings.push_back(std::move(out));
+        out.message = w.message;
     }
+    for (std::uint32_t file = 0; file < files.size(); ++file)
+        result.paths.push_back(files[file].path);
     return result;
 }
 
 } // namespace
+
+std::vector<const AuditStep*> AuditResult::route(const AuditFinding& f) const
+{
+    std::vector<const AuditStep*> hops;
+    for (std::size_t s = f.via; s != kNoStep; s = steps[s].outer)
+        hops.push_back(&steps[s]);
+    std::reverse(hops.begin(), hops.end());
+    return hops;
+}
 
 AuditResult auditConfig(const std::string& path, const AuditList& list, Dialect dialect)
 {

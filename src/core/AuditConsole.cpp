@@ -7,134 +7,127 @@ namespace tromel::console {
 
 namespace {
 
-// Bytes that can end a command or change the state of the scan; the rest are skipped quickly.
-struct SpecialBytes {
+// Bytes that end a command or open a quote or comment; the rest of plain text is skipped quickly.
+struct PlainStops {
     bool table[256] = {};
-    constexpr explicit SpecialBytes(std::string_view bytes)
+    constexpr PlainStops()
     {
-        for (char c : bytes)
+        for (const char c : std::string_view("\";\n\r/"))
             table[static_cast<unsigned char>(c)] = true;
     }
     constexpr bool operator[](char c) const { return table[static_cast<unsigned char>(c)]; }
 };
 
-constexpr SpecialBytes kOlderSpecial("\";\n\r");
-constexpr SpecialBytes kNewerSpecial("\";\n\r/*");
+constexpr PlainStops kPlainStops;
+
+bool isLineBreak(char c)
+{
+    return c == '\n' || c == '\r';
+}
 
 } // namespace
 
 CommandSplitter::CommandSplitter(std::string_view text, Dialect dialect)
     : m_text(text)
-    , m_newer(dialect == Dialect::New)
+    , m_splitInLineComment(dialect == Dialect::Old)
 {
 }
 
 bool CommandSplitter::next(Span& line)
 {
-    const std::size_t n = m_text.size();
-    if (m_pos >= n)
+    if (m_pos >= m_text.size())
         return false;
     const std::size_t start = m_pos;
-    // Only the first kMaxCommandLine bytes matter: a longer command is cut there whatever follows,
-    // so the scan never looks further and long stretches without a break stay linear.
-    const std::size_t limit = std::min(n, start + kMaxCommandLine);
-    bool quoted = false; // quote parity restarts with every command
-    const SpecialBytes& special = m_newer ? kNewerSpecial : kOlderSpecial;
+    // A longer command is cut here whatever follows, so the scan never looks further and long
+    // stretches without a break stay linear.
+    const std::size_t limit = std::min(m_text.size(), start + kMaxCommandLine);
+    const auto at = [&](std::size_t k) { return k < limit ? m_text[k] : '\0'; };
+    enum class State { Plain, Quoted, LineComment, BlockComment } state = State::Plain;
     std::size_t i = start;
     for (; i < limit; ++i) {
         const char c = m_text[i];
-        if (!special[c])
-            continue;
-        if (c == '"')
-            quoted = !quoted;
-        if (!m_newer) {
-            if ((!quoted && c == ';') || c == '\n' || c == '\r')
-                break;
-            continue;
-        }
-        if (!quoted) {
-            if (i + 1 < n) {
-                const char d = m_text[i + 1];
-                if (!m_inStarComment && c == '/' && d == '/') {
-                    m_inSlashComment = true;
-                } else if (!m_inSlashComment && c == '/' && d == '*') {
-                    m_inStarComment = true;
-                } else if (m_inStarComment && c == '*' && d == '/') {
-                    // The command ends inside the "*/": its '/' is dropped as the separator.
-                    m_inStarComment = false;
-                    ++i;
-                    break;
-                }
+        switch (state) {
+        case State::Plain:
+            if (!kPlainStops[c])
+                continue;
+            if (c == '"') {
+                state = State::Quoted;
+            } else if (c == '/' && at(i + 1) == '/') {
+                state = State::LineComment;
+                ++i;
+            } else if (c == '/' && at(i + 1) == '*') {
+                state = State::BlockComment;
+                ++i;
+            } else if (c != '/') {
+                line = { start, i };
+                m_pos = i + 1;
+                return true;
             }
-            if (!m_inSlashComment && !m_inStarComment && c == ';')
+            continue;
+        case State::Quoted:
+            if (c == '"')
+                state = State::Plain;
+            else if (isLineBreak(c))
                 break;
+            continue;
+        case State::LineComment:
+            if (isLineBreak(c) || (c == ';' && m_splitInLineComment))
+                break;
+            continue;
+        case State::BlockComment:
+            // The command goes on after the comment, whatever lines it spans.
+            if (c == '*' && at(i + 1) == '/') {
+                state = State::Plain;
+                ++i;
+            }
+            continue;
         }
-        if (!m_inStarComment && (c == '\n' || c == '\r')) {
-            m_inSlashComment = false;
-            break;
-        }
-    }
-    if (i - start >= kMaxCommandLine) {
-        // The rest runs as a new command read from scratch.
-        line = { start, start + kMaxCommandLine };
-        m_pos = start + kMaxCommandLine + 1;
-        m_inSlashComment = false;
-        m_inStarComment = false;
-    } else {
         line = { start, i };
         m_pos = i + 1;
+        return true;
     }
+    // The end of the text, or the cut: the rest is read afresh as new commands.
+    line = { start, i };
+    m_pos = i;
     return true;
 }
 
-void tokenize(std::string_view text, Span line, Dialect dialect, std::vector<Token>& tokens)
+void tokenize(std::string_view text, Span line, std::vector<Token>& tokens)
 {
     tokens.clear();
     const std::string_view s = text.substr(line.begin, line.end - line.begin);
     const std::size_t n = s.size();
     const auto at = [&](std::size_t k) { return k < n ? s[k] : '\0'; };
-    // Newer engines keep "//" after ':' so that URLs survive.
-    const bool newer = dialect == Dialect::New;
-    const auto slashComment = [&](std::size_t k) {
-        return at(k) == '/' && at(k + 1) == '/' && (!newer || k == 0 || s[k - 1] != ':');
-    };
-    const auto starComment = [&](std::size_t k) { return at(k) == '/' && at(k + 1) == '*'; };
+    const auto opensComment
+        = [&](std::size_t k) { return s[k] == '/' && (at(k + 1) == '/' || at(k + 1) == '*'); };
     const auto token = [&](std::size_t b, std::size_t e, std::size_t rb, std::size_t re) {
         tokens.push_back({ line.begin + b, line.begin + e, line.begin + rb, line.begin + re });
     };
 
     std::size_t i = 0;
     for (;;) {
-        for (;;) {
-            while (i < n && isSeparator(s[i]))
-                ++i;
-            if (i >= n || slashComment(i))
+        while (i < n && isSeparator(s[i]))
+            ++i;
+        if (i >= n || (s[i] == '/' && at(i + 1) == '/'))
+            return;
+        if (s[i] == '/' && at(i + 1) == '*') {
+            const std::size_t close = s.find("*/", i + 2);
+            if (close == std::string_view::npos)
                 return;
-            if (!starComment(i))
-                break;
-            while (i < n && !(s[i] == '*' && at(i + 1) == '/'))
-                ++i;
-            if (i >= n)
-                return;
-            i += 2;
+            i = close + 2;
+            continue;
         }
         if (s[i] == '"') {
             const std::size_t raw = i++;
-            const std::size_t b = i;
-            while (i < n && s[i] != '"')
-                ++i;
-            token(b, i, raw, i < n ? i + 1 : i);
-            if (i >= n)
-                return;
-            ++i;
+            const std::size_t close = std::min(s.find('"', i), n);
+            token(i, close, raw, std::min(close + 1, n));
+            i = close + 1;
             continue;
         }
         const std::size_t b = i;
-        while (i < n && !isSeparator(s[i]) && s[i] != '"' && !slashComment(i) && !starComment(i))
+        while (i < n && !isSeparator(s[i]) && s[i] != '"' && !opensComment(i))
             ++i;
         token(b, i, b, i);
-        if (i >= n)
-            return;
     }
 }
 

@@ -7,11 +7,10 @@
 #include <vector>
 
 // The game console's reading of command text: the command buffer cuts text into command lines,
-// the tokenizer cuts a line into arguments. Both follow the engines byte for byte.
+// the tokenizer cuts a line into arguments.
 namespace tromel::console {
 
-/// The engines copy at most this many bytes of a command line; the byte after the cut is lost
-/// (taken for the separator) and the rest runs as a new command.
+/// A command line is cut after this many bytes; the rest runs as a new command.
 inline constexpr std::size_t kMaxCommandLine = 1023;
 
 struct Span {
@@ -29,11 +28,8 @@ public:
 
 private:
     std::string_view m_text;
-    bool m_newer;
+    bool m_splitInLineComment;
     std::size_t m_pos = 0;
-    // The newer buffer keeps its comment state from one command to the next, as the engine does.
-    bool m_inSlashComment = false;
-    bool m_inStarComment = false;
 };
 
 struct Token {
@@ -44,13 +40,11 @@ struct Token {
 };
 
 /// Splits text[line.begin, line.end) into arguments; offsets are into text.
-void tokenize(std::string_view text, Span line, Dialect dialect, std::vector<Token>& tokens);
+void tokenize(std::string_view text, Span line, std::vector<Token>& tokens);
 
-/// The engines compare plain chars, which are signed on their x86 builds: bytes above 127 are
-/// below ' ' there and separate arguments like spaces do.
 inline bool isSeparator(char c)
 {
-    return static_cast<signed char>(c) <= ' ';
+    return static_cast<unsigned char>(c) <= ' ';
 }
 
 /// ASCII-only case folding, as the console compares command and cvar names.

@@ -5,13 +5,32 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <sys/resource.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 
 using namespace tromel;
 using tromel::testing::TempDir;
 using namespace std::string_literals;
+namespace fs = std::filesystem;
 
 namespace {
+
+// Leaves this process room for only this many more bytes of address space.
+void limitAddressSpace(std::size_t room)
+{
+    std::ifstream status("/proc/self/status");
+    std::size_t usedKb = 0;
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmSize:", 0) == 0)
+            usedKb = std::stoul(line.substr(7));
+    const rlim_t bytes = usedKb * 1024 + room;
+    const rlimit limit { bytes, bytes };
+    ASSERT_EQ(::setrlimit(RLIMIT_AS, &limit), 0);
+}
 
 struct Outcome {
     int status;
@@ -105,10 +124,62 @@ TEST_F(AuditCli, DirectoriesAreAuditedFileByFile)
             + ":1:1]\nTotal: 2 findings\n");
 }
 
-TEST_F(AuditCli, CommandStaysOnOneLine)
+TEST_F(AuditCli, FindingStaysOnOneLine)
 {
     const std::string a = m_dir.write("a.cfg", "seta r_a \"x\x01y\x7Fz\"\n");
     EXPECT_EQ(audit({ a }).out, a + ":1:1: r_a (seta): seta r_a \"x y z\"\nTotal: 1 finding\n");
+
+    const std::string b = m_dir.write("new\nline\r/b.cfg", "bind x \"r_a 1\"\nexec none\n");
+    const std::string shown = at("new line /b.cfg");
+    const Outcome o = audit({ b });
+    EXPECT_EQ(o.out, shown + ":1:9: r_a (bind): r_a 1 [via bind at " + shown + ":1:1]\nTotal: 1 finding\n");
+    EXPECT_EQ(o.err,
+        shown + ":2:1: warning: exec \"none\": " + at("new line /none.cfg")
+            + ": no such file, not followed\n");
+}
+
+// The README's example, byte for byte, run the way it shows: from the config's folder.
+TEST_F(AuditCli, ReadmeExample)
+{
+    const std::string list
+        = m_dir.write("readme/list.ini", "Forbidden cvars 1.06-12-2026\nr_picmip\ncg_fov\n");
+    m_dir.write("readme/player.cfg",
+        "seta name \"x\"\nseta sensitivity 2\n// comment r_picmip\nr_picmip 5\nseta cg_drawfps 1\n\n\n\n"
+        "bind mouse2 \"cg_fov 130\"\n");
+    const fs::path before = fs::current_path();
+    fs::current_path(m_dir.path() / "readme");
+    std::ostringstream out, err;
+    const int status = cli::run({ "tromel-check", "--list", list, "--audit", "player.cfg" }, out, err);
+    fs::current_path(before);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(out.str(),
+        "player.cfg:4:1: r_picmip (bare): r_picmip 5\n"
+        "player.cfg:9:14: cg_fov (bind): cg_fov 130 [via bind at player.cfg:9:1]\n"
+        "Total: 2 findings\n");
+    EXPECT_EQ(err.str(), "");
+}
+
+// No room for another thread's stack nor for a big file's text: the audit goes on in this thread,
+// and only the big file fails, with a message.
+TEST_F(AuditCli, ShortOfMemoryOnlyTheFileThatNeedsItFails)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "an address-space limit does not leave room for the sanitizer's shadow memory";
+#endif
+    const std::string small = m_dir.write("small.cfg", "r_a 1\n");
+    const std::string big = m_dir.write("big.cfg", std::string(32 << 20, ' ') + "r_a 1\n");
+    // A fresh process, so that no thread stacks are cached from earlier tests.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            limitAddressSpace(4 << 20);
+            const Outcome o = audit({ small, big, small }, cli::OutputFormat::Text, 4);
+            std::cerr << o.out << o.err << std::flush;
+            std::_Exit(o.status);
+        },
+        ::testing::ExitedWithCode(2),
+        "small.cfg:1:1: r_a \\(bare\\): r_a 1\n.*small.cfg:1:1: .*Total: 2 findings\n"
+        "tromel-check: .*big.cfg: could not be audited: out of memory\n$");
 }
 
 TEST_F(AuditCli, ThreadsKeepTheOrder)

@@ -27,15 +27,26 @@ const CvarList& tableList()
     return list;
 }
 
+// "FORM FILE:LINE:COL COMMAND" for each hop to f, outermost first.
+std::vector<std::string> hops(const AuditResult& r, const AuditFinding& f)
+{
+    std::vector<std::string> out;
+    for (const AuditStep* s : r.route(f))
+        out.push_back(std::string(s->form) + ' ' + r.paths[s->path] + ':' + std::to_string(s->line) + ':'
+            + std::to_string(s->column) + ' ' + s->command);
+    return out;
+}
+
 // "FILE:LINE:COL NAME FORM", FILE relative to dir, then " old" or " new" when one dialect only runs it.
 std::vector<std::string> summary(const AuditResult& r, const CvarList& list, const std::filesystem::path& dir)
 {
     std::vector<std::string> out;
     for (const AuditFinding& f : r.findings) {
+        const std::string& path = r.paths[f.path];
         const std::string file
-            = dir.empty() ? f.file : std::filesystem::path(f.file).lexically_relative(dir).generic_string();
+            = dir.empty() ? path : std::filesystem::path(path).lexically_relative(dir).generic_string();
         std::string s = file + ':' + std::to_string(f.line) + ':' + std::to_string(f.column) + ' '
-            + list.names[f.index] + ' ' + f.form;
+            + list.names[f.index] + ' ' + std::string(f.form);
         if (f.oldDialectOnly)
             s += " old";
         if (f.newDialectOnly)
@@ -66,7 +77,17 @@ TEST_P(Console, FindsWhatTheGameRuns)
     EXPECT_EQ(summary(r, tableList(), dir.path()), c.found);
 }
 
-const std::string kPad(1018, 'x'); // "echo " + kPad is one byte short of the command-line limit
+const std::string kPad(1018, 'x'); // "echo " + kPad is as long as a command line can be
+
+std::string repeated(std::string_view piece, std::size_t times)
+{
+    std::string out;
+    for (std::size_t i = 0; i < times; ++i)
+        out += piece;
+    return out;
+}
+
+const std::string kBinds16 = repeated("bind x ", 16); // as deep as bind texts are followed
 
 INSTANTIATE_TEST_SUITE_P(Evasions, Console,
     ::testing::Values(Case { "quoted", R"(seta "r_picmip" "5")", { "main.cfg:1:1 r_picmip seta" } },
@@ -89,14 +110,19 @@ INSTANTIATE_TEST_SUITE_P(Evasions, Console,
                 "main.cfg:6:1 r_picmip cycle" } },
         Case { "listedNameInOtherCase", "seta cg_drawenvawareness 0",
             { "main.cfg:1:1 cg_drawEnvAwareness seta" } },
-        Case { "highByteSeparates", "seta\xA0r_picmip 5\nr_picmip\xE9 5",
-            { "main.cfg:1:1 r_picmip seta", "main.cfg:2:1 r_picmip bare" } },
+        Case { "starCommentInsideCommand", "seta r_picmip /* c */ 5", { "main.cfg:1:1 r_picmip seta" } },
+        Case { "starCommentOverLinesInsideCommand", "seta r_picmip /* a\r\nb; c */ 5\n",
+            { "main.cfg:1:1 r_picmip seta" } },
+        Case { "starCommentSeparates", "r_picmip/**/5", { "main.cfg:1:1 r_picmip bare" } },
         Case { "unterminatedQuote", "seta r_picmip \"5", { "main.cfg:1:1 r_picmip seta" } },
         Case { "semicolonAfterQuote", "echo \"a;b\"; r_picmip 5", { "main.cfg:1:13 r_picmip bare" } }),
     tromel::testing::ByLabel());
 
 INSTANTIATE_TEST_SUITE_P(FalseAlarms, Console,
     ::testing::Values(Case { "slashComment", "// seta r_picmip 5", {} },
+        Case { "starCommentOverLines", "/*\nseta r_picmip 5;\n*/", {} },
+        Case { "starSlashOpensOnly", "/*/ seta r_picmip 5 /", {} },
+        Case { "highBytesAreTokenBytes", "seta\xA0r_picmip 5\nr_picmip\xE9 5\n\xFFr_picmip 5", {} },
         Case { "echoText", "echo seta r_picmip 5", {} },
         Case { "sayText", "say \"r_picmip 5\"\nsay_team r_picmip 5", {} },
         Case { "valueHoldsName", "seta cl_note \"r_picmip\"", {} },
@@ -120,6 +146,9 @@ INSTANTIATE_TEST_SUITE_P(Nested, Console,
         Case { "bindRunsVstr", "set a \"r_picmip 5\"\nbind x \"vstr a\"", { "main.cfg:1:8 r_picmip bind" } },
         Case { "bindInBindUnquoted", "bind x bind y r_picmip 5", { "main.cfg:1:15 r_picmip bind" } },
         Case { "bindInBindQuoted", "bind x \"bind y r_picmip 5\"", { "main.cfg:1:16 r_picmip bind" } },
+        Case { "bindsToTheDepthLimit", kBinds16 + "r_picmip 5", { "main.cfg:1:113 r_picmip bind" } },
+        Case { "bindsTooDeep", kBinds16 + "bind x r_picmip 5", {} },
+        Case { "valueTooDeep", kBinds16 + "set a r_picmip 5\nvstr a", {} },
         Case { "toggleValueRun", "toggle a \"r_picmip 5\" x\nvstr a", { "main.cfg:1:11 r_picmip vstr" } },
         Case { "bareValueRun", "a \"r_picmip 5\"\nvstr a", { "main.cfg:1:4 r_picmip vstr" } },
         Case { "vstrToggleLoop",
@@ -159,7 +188,7 @@ INSTANTIATE_TEST_SUITE_P(Bytes, Console,
             { "main.cfg:1:1027 r_picmip bare" } },
         Case { "underTheCut", "set cl_pad \"" + std::string(900, 'x') + "; r_picmip 5\"", {} },
         Case { "limitThenNewline", "echo " + kPad + "\nr_picmip 5", { "main.cfg:2:1 r_picmip bare" } },
-        Case { "cutDropsOneByte", "echo " + kPad + "r_picmip 5", {} },
+        Case { "cutAtTheLimit", "echo " + kPad + "r_picmip 5", { "main.cfg:1:1024 r_picmip bare" } },
         Case { "cutInsideAStarComment", "/*" + std::string(1021, ' ') + " r_picmip 5\nseta cg_fov 1 */",
             { "main.cfg:1:1025 r_picmip bare", "main.cfg:2:1 cg_fov seta" } }),
     tromel::testing::ByLabel());
@@ -167,14 +196,14 @@ INSTANTIATE_TEST_SUITE_P(Bytes, Console,
 INSTANTIATE_TEST_SUITE_P(Dialects, Console,
     ::testing::Values(
         Case { "semicolonInSlashComment", "// note; seta r_picmip 5", { "main.cfg:1:10 r_picmip seta old" } },
-        Case { "starCommentOverLines", "/*\nseta r_picmip 5\n*/", { "main.cfg:2:1 r_picmip seta old" } },
-        Case { "starCommentInsideCommand", "seta r_picmip /* c */ 5", { "main.cfg:1:1 r_picmip seta old" } },
+        Case { "quoteInSlashComment", "// say \"a; seta r_picmip 5", { "main.cfg:1:12 r_picmip seta old" } },
+        Case { "slashesAfterColon", "seta cl_x http://a; r_picmip 5", { "main.cfg:1:21 r_picmip bare old" } },
+        Case { "semicolonInStarComment", "/* a; */ r_picmip 5 /* ; cg_fov 1 */",
+            { "main.cfg:1:10 r_picmip bare" } },
         Case {
-            "urlKeepsItsSlashes", "seta cl_x http://a; r_picmip 5", { "main.cfg:1:21 r_picmip bare old" } },
+            "semicolonInBindComment", "bind x \"// a; r_picmip 5\"", { "main.cfg:1:15 r_picmip bind old" } },
         Case { "cutAfterSemicolonInComment", "// a;" + std::string(1018, 'x') + " r_picmip 5",
-            { "main.cfg:1:1025 r_picmip bare new" } },
-        Case { "execq", "execq other", { "other.cfg:1:1 r_picmip exec new" },
-            { { "other.cfg", "r_picmip 5" } } }),
+            { "main.cfg:1:1025 r_picmip bare new" } }),
     tromel::testing::ByLabel());
 
 // Written from patterns seen in players' configs.
@@ -218,18 +247,50 @@ TEST(Audit, FindingCarriesTheCommandAndEveryHop)
     const AuditResult r = auditBuffer(config, "main.cfg", AuditList(tableList()), Dialect::New);
     ASSERT_EQ(r.findings.size(), 1U);
     const AuditFinding& f = r.findings[0];
-    EXPECT_EQ(f.file, "main.cfg");
+    EXPECT_EQ(r.paths[f.path], "main.cfg");
     EXPECT_EQ(f.command, "set cg_fov 90");
     EXPECT_EQ(f.setter, "set");
     EXPECT_EQ(f.form, "bind");
     EXPECT_FALSE(f.oldDialectOnly || f.newDialectOnly);
-    std::vector<std::string> hops;
-    for (const AuditStep& s : f.via)
-        hops.push_back(s.form + ' ' + s.file + ':' + std::to_string(s.line) + ':' + std::to_string(s.column)
-            + ' ' + s.command);
-    EXPECT_EQ(hops,
+    EXPECT_EQ(hops(r, f),
         (std::vector<std::string> { "bind main.cfg:3:1 bind MOUSE4 \"vstr fovch\"",
             "vstr main.cfg:3:14 vstr fovch", "vstr main.cfg:1:11 vstr fov1" }));
+}
+
+TEST(Audit, HopsAreSharedAndKeepTheTextTheConsoleRuns)
+{
+    const AuditList list(tableList());
+    const AuditResult quoted
+        = auditBuffer("bind x \"bind   y r_picmip  5; cg_fov 1\"", "main.cfg", list, Dialect::Both);
+    ASSERT_EQ(quoted.findings.size(), 2U);
+    EXPECT_EQ(quoted.steps.size(), 2U);
+    EXPECT_EQ(quoted.route(quoted.findings[0]).front(), quoted.route(quoted.findings[1]).front());
+    EXPECT_EQ(quoted.findings[0].command, "r_picmip 5");
+    EXPECT_EQ(hops(quoted, quoted.findings[0]),
+        (std::vector<std::string> { "bind main.cfg:1:1 bind x \"bind   y r_picmip  5; cg_fov 1\"",
+            "bind main.cfg:1:9 bind   y r_picmip  5" }));
+
+    const AuditResult bare
+        = auditBuffer("bind x bind   y bind z r_picmip  5", "main.cfg", list, Dialect::Both);
+    ASSERT_EQ(bare.findings.size(), 1U);
+    EXPECT_EQ(bare.findings[0].command, "r_picmip 5");
+    EXPECT_EQ(hops(bare, bare.findings[0]),
+        (std::vector<std::string> { "bind main.cfg:1:1 bind x bind   y bind z r_picmip  5",
+            "bind main.cfg:1:8 bind y bind z r_picmip 5", "bind main.cfg:1:17 bind z r_picmip 5" }));
+}
+
+TEST(Audit, WarnsOnceWhenNestingIsTooDeep)
+{
+    const std::string config = "x 1\n" + repeated(kBinds16 + "bind x r_picmip 5\n", 3)
+        + repeated(kBinds16 + "set a \"r_picmip 5\"\n", 2) + "vstr a\n";
+    const AuditResult r = auditBuffer(config, "main.cfg", AuditList(tableList()), Dialect::Both);
+    EXPECT_TRUE(r.findings.empty());
+    std::vector<std::string> warnings;
+    for (const AuditWarning& w : r.warnings)
+        warnings.push_back(std::to_string(w.line) + ':' + std::to_string(w.column) + ' ' + w.message);
+    EXPECT_EQ(warnings,
+        (std::vector<std::string> {
+            "2:113 bind nested too deep, not followed", "7:1 vstr nested too deep, not followed" }));
 }
 
 TEST(Audit, CommandIsAsWritten)
@@ -263,8 +324,8 @@ TEST(Audit, WarnsOnceForEachExecNotFollowed)
     ASSERT_TRUE(r);
     std::vector<std::string> where;
     for (const AuditWarning& w : r.warnings)
-        where.push_back(std::filesystem::path(w.file).filename().string() + ':' + std::to_string(w.line) + ':'
-            + std::to_string(w.column));
+        where.push_back(std::filesystem::path(r.paths[w.path]).filename().string() + ':'
+            + std::to_string(w.line) + ':' + std::to_string(w.column));
     EXPECT_EQ(where, (std::vector<std::string> { "main.cfg:1:1", "main.cfg:3:1", "other.cfg:1:1" }));
     ASSERT_EQ(r.warnings.size(), 3U);
     EXPECT_NE(r.warnings[0].message.find("no such file"), std::string::npos);
@@ -309,10 +370,11 @@ TEST(Audit, HostileShapesFinish)
     chain += "set v20000 \"r_picmip 5\"\nbind x \"vstr v0\"\n";
     EXPECT_EQ(auditBuffer(chain, "a.cfg", list, Dialect::Both).findings.size(), 1U);
 
-    std::string binds;
-    for (int i = 0; i < 140; ++i)
-        binds += "bind x ";
-    EXPECT_EQ(auditBuffer(binds + "r_picmip 5", "a.cfg", list, Dialect::Both).findings.size(), 1U);
+    // Each line nests binds far deeper than they are followed.
+    const AuditResult binds
+        = auditBuffer(repeated(repeated("bind x ", 140) + "r_picmip 5\n", 100), "a.cfg", list, Dialect::Both);
+    EXPECT_TRUE(binds.findings.empty());
+    EXPECT_EQ(binds.warnings.size(), 1U);
 
     const std::string quotes(2 << 20, '"');
     EXPECT_TRUE(auditBuffer(quotes, "a.cfg", list, Dialect::Both).findings.empty());

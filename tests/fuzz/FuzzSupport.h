@@ -48,6 +48,23 @@ inline std::vector<std::string> plainLines(std::string_view data)
     return lines;
 }
 
+// An input of NAMES ["\n%%\n" CONFIG]: a list of the NAMES, one a line (CR, LF or both, as a list
+// file has them), and CONFIG; without the "%%" line, the names' own text is the config.
+struct ListAndConfig {
+    CvarList list;
+    std::string_view config;
+};
+
+inline ListAndConfig listAndConfig(std::string_view data)
+{
+    const std::size_t split = data.find("\n%%\n");
+    ListAndConfig input;
+    input.list.hasHeader = true;
+    forEachLine(data.substr(0, split), [&](std::string_view name) { input.list.names.emplace_back(name); });
+    input.config = split == std::string_view::npos ? data : data.substr(split + 4);
+    return input;
+}
+
 // Feeds data to a ScanStream in pieces whose sizes cycle through plan (each 1 + byte % 61);
 // an empty plan means one piece.
 inline ScanStream& feed(ScanStream& stream, std::string_view data, std::string_view plan)

@@ -19,13 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     const std::string_view plan = data.substr(0, planEnd);
     data.remove_prefix(planEnd + 1);
 
-    const std::size_t split = data.find("\n%%\n");
-    const std::string_view names = data.substr(0, split);
-    const std::string_view config = split == std::string_view::npos ? data : data.substr(split + 4);
-
-    CvarList list;
-    list.hasHeader = true;
-    forEachLine(names, [&](std::string_view name) { list.names.emplace_back(name); });
-    fuzz::requireSameFindings(config, list, plan);
+    const fuzz::ListAndConfig input = fuzz::listAndConfig(data);
+    fuzz::requireSameFindings(input.config, input.list, plan);
     return 0;
 }
