@@ -19,14 +19,14 @@ namespace {
 using tromel::CvarList;
 using tromel::Matcher;
 
-constexpr std::array kPrefixes{"r_", "cg_", "cg_", "r_", "cl_", "com_", "sv_", "g_", "s_", "ui_", "b_", "m_"};
-constexpr std::array kWords{"draw", "fov", "gamma", "picmip", "shadows", "flares", "fast", "sky", "lod",
-                            "max", "packets", "time", "nudge", "zoom", "default", "sniper", "team",
-                            "chat", "height", "weapon", "cycle", "delay", "marks", "brass", "crosshair",
-                            "size", "health", "alpha", "color", "fps", "speed", "mode", "texture",
-                            "filter", "detail", "dynamic", "light", "intensity", "bright", "bits",
-                            "map", "vertex", "lightmap", "depth", "yaw", "pitch", "avi", "demo",
-                            "frame", "rate", "spawn", "blood", "sound", "voice", "muzzle", "flash"};
+constexpr std::array kPrefixes { "r_", "cg_", "cg_", "r_", "cl_", "com_", "sv_", "g_", "s_", "ui_", "b_",
+    "m_" };
+constexpr std::array kWords { "draw", "fov", "gamma", "picmip", "shadows", "flares", "fast", "sky", "lod",
+    "max", "packets", "time", "nudge", "zoom", "default", "sniper", "team", "chat", "height", "weapon",
+    "cycle", "delay", "marks", "brass", "crosshair", "size", "health", "alpha", "color", "fps", "speed",
+    "mode", "texture", "filter", "detail", "dynamic", "light", "intensity", "bright", "bits", "map", "vertex",
+    "lightmap", "depth", "yaw", "pitch", "avi", "demo", "frame", "rate", "spawn", "blood", "sound", "voice",
+    "muzzle", "flash" };
 
 std::string cvarName(std::mt19937& rng)
 {
@@ -76,8 +76,14 @@ template <typename Next> std::string generate(std::size_t bytes, unsigned seed, 
     return out;
 }
 
-std::string listed(const Workload& w, std::mt19937& rng) { return w.list.names[1 + rng() % (w.list.names.size() - 3)]; }
-std::string unlisted(const Workload& w, std::mt19937& rng) { return w.unlisted[rng() % w.unlisted.size()]; }
+std::string listed(const Workload& w, std::mt19937& rng)
+{
+    return w.list.names[1 + rng() % (w.list.names.size() - 3)];
+}
+std::string unlisted(const Workload& w, std::mt19937& rng)
+{
+    return w.unlisted[rng() % w.unlisted.size()];
+}
 
 // Player-config lines, about 2% of them setting a listed name.
 std::string realisticConfig(const Workload& w, std::size_t bytes)
@@ -149,9 +155,8 @@ BENCHMARK(BM_SetThenSpaces)->Unit(benchmark::kMillisecond);
 void BM_EveryLineAFinding(benchmark::State& state)
 {
     const Workload& w = workload(550);
-    static const std::string config = generate(16 << 20, 13, [&](std::mt19937& rng, std::string& out) {
-        out += "seta " + listed(w, rng) + " \"1\"\n";
-    });
+    static const std::string config = generate(16 << 20, 13,
+        [&](std::mt19937& rng, std::string& out) { out += "seta " + listed(w, rng) + " \"1\"\n"; });
     scan(state, config, w.list);
 }
 BENCHMARK(BM_EveryLineAFinding)->Unit(benchmark::kMillisecond);
@@ -160,7 +165,7 @@ BENCHMARK(BM_EveryLineAFinding)->Unit(benchmark::kMillisecond);
 void BM_EmptyList(benchmark::State& state)
 {
     static const std::string config = realisticConfig(workload(550), 16 << 20);
-    scan(state, config, CvarList{});
+    scan(state, config, CvarList {});
 }
 BENCHMARK(BM_EmptyList)->Unit(benchmark::kMillisecond);
 

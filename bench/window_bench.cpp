@@ -130,7 +130,8 @@ int main(int argc, char** argv)
         frames.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
     }
     std::sort(frames.begin(), frames.end());
-    std::printf("window: %d items shown %.3f s after the click; scroll frames: median %.2f ms, slowest %.2f ms\n",
-                rows, shown, frames[frames.size() / 2], frames.back());
+    std::printf(
+        "window: %d items shown %.3f s after the click; scroll frames: median %.2f ms, slowest %.2f ms\n",
+        rows, shown, frames[frames.size() / 2], frames.back());
     return 0;
 }

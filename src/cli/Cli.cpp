@@ -48,7 +48,7 @@ bool hasCfgExtension(const fs::path& p)
 {
     std::string ext = p.extension().string();
     std::transform(ext.begin(), ext.end(), ext.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return ext == ".cfg";
 }
 
@@ -116,12 +116,12 @@ public:
         , m_results(files.size())
         , m_threadsPerFile(files.size() == 1 ? jobs : 1)
     {
-        const unsigned helpers = std::max(1U, std::min<unsigned>(jobs, static_cast<unsigned>(files.size()))) - 1;
+        const unsigned helpers
+            = std::max(1U, std::min<unsigned>(jobs, static_cast<unsigned>(files.size()))) - 1;
         try {
             for (unsigned w = 0; w < helpers; ++w)
                 m_threads.emplace_back([this] {
-                    while (scanNext()) {
-                    }
+                    while (scanNext()) { }
                 });
         } catch (const std::system_error&) {
             // Fewer threads than asked for: the taking thread scans whatever is left.
@@ -172,7 +172,7 @@ private:
     const Matcher& m_matcher;
     std::vector<std::optional<ScanResult>> m_results;
     unsigned m_threadsPerFile;
-    std::atomic<std::size_t> m_next{0};
+    std::atomic<std::size_t> m_next { 0 };
     std::mutex m_mutex;
     std::condition_variable m_ready;
     std::vector<std::thread> m_threads;
@@ -220,7 +220,7 @@ private:
     std::ostream& m_err;
     std::size_t m_total;
     std::chrono::steady_clock::time_point m_start;
-    std::chrono::steady_clock::time_point m_last{};
+    std::chrono::steady_clock::time_point m_last {};
     bool m_enabled = false;
     bool m_shown = false;
 };
@@ -256,7 +256,7 @@ std::string fileMessage(const std::string& path, const FileStatus& status)
 }
 
 int scanFiles(const Options& opt, const std::string& listPath, const CvarList& list,
-              const std::vector<std::string>& files, bool headers, std::ostream& out, std::ostream& err)
+    const std::vector<std::string>& files, bool headers, std::ostream& out, std::ostream& err)
 {
     const Matcher matcher(list);
     // With several files, one more than the cores: the thread that writes the report checks files
@@ -292,8 +292,8 @@ int scanFiles(const Options& opt, const std::string& listPath, const CvarList& l
             if (r) {
                 nlohmann::ordered_json findings = nlohmann::ordered_json::array();
                 for (const Finding& finding : r.findings)
-                    findings.push_back({{"line", finding.line},
-                                        {"name", toUtf8Latin1(list.names[finding.index])}});
+                    findings.push_back(
+                        { { "line", finding.line }, { "name", toUtf8Latin1(list.names[finding.index]) } });
                 f["findings"] = std::move(findings);
                 f["total"] = r.findings.size();
             } else if (empty) {
@@ -339,27 +339,27 @@ std::string programDirectory(const std::string& argv0)
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
     Options opt;
-    CLI::App app{"Checks game config files against a list of forbidden cvars.\n"
-                 "Reports every line that sets a listed cvar (a line holding \" NAME \" and \"set\").",
-                 kProgram};
+    CLI::App app { "Checks game config files against a list of forbidden cvars.\n"
+                   "Reports every line that sets a listed cvar (a line holding \" NAME \" and \"set\").",
+        kProgram };
     app.get_formatter()->column_width(28);
     app.add_option("--list", opt.listPath, "Forbidden-cvar list (default: cvars.ini beside the program)")
         ->option_text("PATH");
     app.add_option("--format", opt.format, "Output format")
-        ->check(CLI::IsMember({"text", "json"}))
+        ->check(CLI::IsMember({ "text", "json" }))
         ->option_text("text|json");
     app.add_flag("--info", opt.info, "Print the list's version, date and number of cvars");
     app.add_flag("--audit", opt.audit,
-                 "Read configs as the game's console does and report every command that can set a listed cvar");
+        "Read configs as the game's console does and report every command that can set a listed cvar");
     app.add_option("--dialect", opt.dialect, "With --audit: console dialect to model")
-        ->check(CLI::IsMember({"both", "old", "new"}))
+        ->check(CLI::IsMember({ "both", "old", "new" }))
         ->option_text("both|old|new");
     app.add_option("-j,--jobs", opt.jobs, "Files checked at once (default: one per core, plus one)")
         ->check(CLI::Range(1U, 1024U))
         ->option_text("N");
-    app.set_version_flag("--version",
-                         std::string(kProgram) + " (Tromel Rimbolt) " + kVersionShort);
-    app.add_option("inputs", opt.inputs, "Config files, or directories searched for *.cfg")->option_text("FILE|DIR...");
+    app.set_version_flag("--version", std::string(kProgram) + " (Tromel Rimbolt) " + kVersionShort);
+    app.add_option("inputs", opt.inputs, "Config files, or directories searched for *.cfg")
+        ->option_text("FILE|DIR...");
     app.footer("Exit status: 0 if no forbidden cvar was found, 1 if any was, 2 on a usage error,\n"
                "an unusable list, or a file that could not be read.");
 
@@ -391,8 +391,8 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     const ListResult loaded = LoadCvars(listPath);
     if (!loaded) {
         if (loaded.error == ListError::NotFound)
-            err << kProgram << ": cvars.ini not found. (looked at " << listPath << ": " << describe(loaded.file)
-                << ")\n";
+            err << kProgram << ": cvars.ini not found. (looked at " << listPath << ": "
+                << describe(loaded.file) << ")\n";
         else
             err << kProgram << ": " << listPath << ": " << loaded.message << '\n';
         return 2;
@@ -401,7 +401,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
 
     if (opt.info) {
         if (opt.format == "json" && opt.inputs.empty()) {
-            out << nlohmann::ordered_json{{"list", listJson(listPath, list)}}.dump(2) << '\n';
+            out << nlohmann::ordered_json { { "list", listJson(listPath, list) } }.dump(2) << '\n';
             return 0;
         }
         if (opt.format == "text") {
@@ -424,10 +424,13 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         request.files = files;
         request.jobs = opt.jobs;
         request.format = opt.format == "json" ? OutputFormat::Json : OutputFormat::Text;
-        request.dialect = opt.dialect == "old" ? Dialect::Old : opt.dialect == "new" ? Dialect::New : Dialect::Both;
+        request.dialect = opt.dialect == "old" ? Dialect::Old
+            : opt.dialect == "new"             ? Dialect::New
+                                               : Dialect::Both;
         return std::max(runAudit(request, out, err), inputs.anyError ? 2 : 0);
     }
-    const int status = scanFiles(opt, listPath, list, files, files.size() > 1 || inputs.anyDirectory, out, err);
+    const int status
+        = scanFiles(opt, listPath, list, files, files.size() > 1 || inputs.anyDirectory, out, err);
     return std::max(status, inputs.anyError ? 2 : 0);
 }
 

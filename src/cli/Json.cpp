@@ -87,8 +87,8 @@ nlohmann::ordered_json listJson(const std::string& path, const CvarList& list)
     const auto text = [&](const std::string& value) {
         return list.hasHeader ? nlohmann::ordered_json(toUtf8Latin1(value)) : nlohmann::ordered_json();
     };
-    return {{"path", pathToUtf8(path)}, {"version", text(list.version)}, {"date", text(list.date)},
-            {"count", list.count()}};
+    return { { "path", pathToUtf8(path) }, { "version", text(list.version) }, { "date", text(list.date) },
+        { "count", list.count() } };
 }
 
 } // namespace tromel::cli

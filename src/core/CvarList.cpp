@@ -39,14 +39,14 @@ ListResult parseCvars(const LineList& lines)
     const std::vector<std::string_view> fields = splitAtSpaces(lines[0]);
     if (fields.size() < 3)
         return failure(ListError::TooFewFields,
-                       "the header line of cvars.ini must have at least three space-separated fields, "
-                       "the third being VERSION.DATE");
+            "the header line of cvars.ini must have at least three space-separated fields, "
+            "the third being VERSION.DATE");
     const std::string_view versionDate = fields[2];
     const std::size_t dot = versionDate.rfind('.');
     if (dot == std::string_view::npos)
         return failure(ListError::NoVersionDot,
-                       "the third field of the header line of cvars.ini must be VERSION.DATE, "
-                       "with a '.' between version and date");
+            "the third field of the header line of cvars.ini must be VERSION.DATE, "
+            "with a '.' between version and date");
 
     CvarList& list = result.list;
     list.hasHeader = true;

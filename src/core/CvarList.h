@@ -15,24 +15,24 @@ struct CvarList {
     std::string version; // empty with hasHeader false: the list had no lines
     std::string date;
     bool hasHeader = false;
-    std::vector<std::string> names{std::string()};
+    std::vector<std::string> names { std::string() };
 
     std::uint64_t count() const { return names.size() - 1; }
 };
 
 enum class ListError {
     None,
-    NotFound,      // missing, a directory or another non-regular file
-    Unreadable,    // exists but could not be read
-    TooFewFields,  // header has fewer than three space-separated fields
-    NoVersionDot,  // header field 3 has no '.' between version and date
+    NotFound, // missing, a directory or another non-regular file
+    Unreadable, // exists but could not be read
+    TooFewFields, // header has fewer than three space-separated fields
+    NoVersionDot, // header field 3 has no '.' between version and date
 };
 
 struct ListResult {
     CvarList list;
     ListError error = ListError::None;
-    FileStatus file;      // the file-level cause when error is NotFound or Unreadable
-    std::string message;  // plain words, empty on success
+    FileStatus file; // the file-level cause when error is NotFound or Unreadable
+    std::string message; // plain words, empty on success
 
     explicit operator bool() const { return error == ListError::None; }
 };

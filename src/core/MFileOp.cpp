@@ -72,22 +72,22 @@ FileStatus statRegular(const std::string& path)
     std::error_code ec;
     const auto st = std::filesystem::status(path, ec);
     if (ec || !std::filesystem::exists(st))
-        return {FileError::Missing, 0};
+        return { FileError::Missing, 0 };
     if (!std::filesystem::is_regular_file(st))
-        return {FileError::NotRegular, 0};
+        return { FileError::NotRegular, 0 };
     return {};
 }
 
 // Reads up to limit bytes (0: all) in chunks; onStart learns how many bytes to expect.
 template <typename Start, typename F>
-FileStatus readChunks(const std::string& path, std::int64_t limit, std::size_t chunkSize, Start&& onStart,
-                      F&& onChunk)
+FileStatus readChunks(
+    const std::string& path, std::int64_t limit, std::size_t chunkSize, Start&& onStart, F&& onChunk)
 {
     if (FileStatus s = statRegular(path); !s)
         return s;
     std::ifstream in(path, std::ios::binary);
     if (!in)
-        return {FileError::Unreadable, 0};
+        return { FileError::Unreadable, 0 };
     std::error_code ec;
     const std::uint64_t size = std::filesystem::file_size(path, ec);
     onStart(limit > 0 ? std::min<std::uint64_t>(size, static_cast<std::uint64_t>(limit)) : size);
@@ -104,27 +104,27 @@ FileStatus readChunks(const std::string& path, std::int64_t limit, std::size_t c
         const auto got = static_cast<std::size_t>(in.gcount());
         if (got == 0) {
             if (in.bad())
-                return {FileError::Unreadable, 0};
+                return { FileError::Unreadable, 0 };
             break;
         }
         total += got;
         onChunk(std::string_view(buffer.data(), got));
     }
-    return total == 0 ? FileStatus{FileError::Empty, 0} : FileStatus{};
+    return total == 0 ? FileStatus { FileError::Empty, 0 } : FileStatus {};
 }
 
 #else
 
 FileStatus fromStat(const struct stat& st)
 {
-    return S_ISREG(st.st_mode) ? FileStatus{} : FileStatus{FileError::NotRegular, 0};
+    return S_ISREG(st.st_mode) ? FileStatus {} : FileStatus { FileError::NotRegular, 0 };
 }
 
 FileStatus statRegular(const std::string& path)
 {
-    struct stat st{};
+    struct stat st { };
     if (path.empty() || ::stat(path.c_str(), &st) != 0)
-        return {FileError::Missing, path.empty() ? ENOENT : errno};
+        return { FileError::Missing, path.empty() ? ENOENT : errno };
     return fromStat(st);
 }
 
@@ -133,21 +133,21 @@ FileStatus statRegular(const std::string& path)
 // Reading stops at the size the file had when opened, or earlier at end of file: a file that
 // another program keeps appending to cannot keep the reader going. onStart learns that size.
 template <typename Start, typename F>
-FileStatus readChunks(const std::string& path, std::int64_t limit, std::size_t chunkSize, Start&& onStart,
-                      F&& onChunk)
+FileStatus readChunks(
+    const std::string& path, std::int64_t limit, std::size_t chunkSize, Start&& onStart, F&& onChunk)
 {
     if (FileStatus s = statRegular(path); !s)
         return s;
     Fd fd(::open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (fd.get() < 0)
-        return {errno == ENOENT ? FileError::Missing : FileError::Unreadable, errno};
-    struct stat st{};
+        return { errno == ENOENT ? FileError::Missing : FileError::Unreadable, errno };
+    struct stat st { };
     if (::fstat(fd.get(), &st) != 0)
-        return {FileError::Unreadable, errno};
+        return { FileError::Unreadable, errno };
     if (FileStatus s = fromStat(st); !s)
         return s;
     if (st.st_size <= 0)
-        return {FileError::Empty, 0};
+        return { FileError::Empty, 0 };
     if (limit <= 0 || limit > st.st_size)
         limit = st.st_size;
 #if defined(POSIX_FADV_SEQUENTIAL)
@@ -169,14 +169,14 @@ FileStatus readChunks(const std::string& path, std::int64_t limit, std::size_t c
         if (got < 0) {
             if (errno == EINTR)
                 continue;
-            return {FileError::Unreadable, errno};
+            return { FileError::Unreadable, errno };
         }
         if (got == 0)
             break;
         total += static_cast<std::uint64_t>(got);
         onChunk(std::string_view(buffer.data(), static_cast<std::size_t>(got)));
     }
-    return total == 0 ? FileStatus{FileError::Empty, 0} : FileStatus{};
+    return total == 0 ? FileStatus { FileError::Empty, 0 } : FileStatus {};
 }
 
 #endif
@@ -186,7 +186,8 @@ template <typename Bytes> FileStatus readAll(const std::string& path, std::int64
 {
     Bytes data;
     FileStatus s = readChunks(
-        path, limit, std::size_t{1} << 20, [&](std::uint64_t size) { data.reserve(static_cast<std::size_t>(size)); },
+        path, limit, std::size_t { 1 } << 20,
+        [&](std::uint64_t size) { data.reserve(static_cast<std::size_t>(size)); },
         [&](std::string_view chunk) { data.insert(data.end(), chunk.begin(), chunk.end()); });
     if (s)
         out = std::move(data);
@@ -195,9 +196,15 @@ template <typename Bytes> FileStatus readAll(const std::string& path, std::int64
 
 } // namespace
 
-FileStatus fileStatus(const std::string& path) { return statRegular(path); }
+FileStatus fileStatus(const std::string& path)
+{
+    return statRegular(path);
+}
 
-bool FileExists(const std::string& path) { return static_cast<bool>(statRegular(path)); }
+bool FileExists(const std::string& path)
+{
+    return static_cast<bool>(statRegular(path));
+}
 
 FileStatus LoadFile(const std::string& path, std::string& text, std::int64_t byteLimit)
 {
@@ -211,7 +218,7 @@ FileStatus LoadFile(const std::string& path, LineList& lines, std::int64_t byteL
     if (!s)
         return s;
     lines = LineList(std::move(data));
-    return lines.empty() ? FileStatus{FileError::NoLines, 0} : FileStatus{};
+    return lines.empty() ? FileStatus { FileError::NoLines, 0 } : FileStatus {};
 }
 
 FileStatus LoadFile(const std::string& path, std::vector<std::uint8_t>& bytes, std::int64_t byteLimit)

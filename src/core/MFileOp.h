@@ -13,11 +13,11 @@ namespace tromel {
 /// ask FileExists; they are kept apart so that messages can say which.
 enum class FileError {
     None,
-    Missing,    // nothing there, a dangling link, or an unreachable path
+    Missing, // nothing there, a dangling link, or an unreachable path
     NotRegular, // a directory, FIFO, socket or device: never opened for reading
-    Empty,      // a regular file with no bytes
+    Empty, // a regular file with no bytes
     Unreadable, // open or read failed (permissions, I/O error)
-    NoLines,    // only line breaks (the LineList form only)
+    NoLines, // only line breaks (the LineList form only)
 };
 
 struct FileStatus {
@@ -78,8 +78,7 @@ template <typename F> void forEachLine(std::string_view data, F&& onLine)
 /// output keeps its previous content, except that a file of only line breaks clears a LineList.
 FileStatus LoadFile(const std::string& path, std::string& text, std::int64_t byteLimit = 0);
 FileStatus LoadFile(const std::string& path, LineList& lines, std::int64_t byteLimit = 0);
-FileStatus LoadFile(const std::string& path, std::vector<std::uint8_t>& bytes,
-                    std::int64_t byteLimit = 0);
+FileStatus LoadFile(const std::string& path, std::vector<std::uint8_t>& bytes, std::int64_t byteLimit = 0);
 
 /// Streams a regular file in chunks without holding it whole. onChunk(std::string_view) sees
 /// every byte once, in order. Empty files answer FileError::Empty and call nothing.

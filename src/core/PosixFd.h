@@ -9,7 +9,10 @@ namespace tromel {
 /// Owns a file descriptor; closes it on every path out of the scope that opened it.
 class Fd {
 public:
-    explicit Fd(int fd) : m_fd(fd) {}
+    explicit Fd(int fd)
+        : m_fd(fd)
+    {
+    }
     ~Fd()
     {
         if (m_fd >= 0)

@@ -21,7 +21,10 @@ std::string totalItem(std::uint64_t count)
     return "Total: " + std::to_string(count) + " cvars interdite";
 }
 
-std::size_t Report::size() const { return m_findings->size() + 2; }
+std::size_t Report::size() const
+{
+    return m_findings->size() + 2;
+}
 
 std::string Report::item(std::size_t i) const
 {

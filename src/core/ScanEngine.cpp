@@ -29,9 +29,9 @@ std::uint64_t firstBytes(std::uint64_t w, std::size_t n)
 {
     const unsigned drop = static_cast<unsigned>(64 - 8 * n);
     if constexpr (std::endian::native == std::endian::little)
-        return w & (~std::uint64_t{0} >> drop);
+        return w & (~std::uint64_t { 0 } >> drop);
     else
-        return w & (~std::uint64_t{0} << drop);
+        return w & (~std::uint64_t { 0 } << drop);
 }
 
 // A multiply-xorshift hash over 8-byte words; the last word overlaps the one before it. Reads 8
@@ -58,7 +58,10 @@ std::uint64_t hashKey(const char* p, std::size_t n)
     return h;
 }
 
-std::uint64_t lowBits(unsigned n) { return n >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1; }
+std::uint64_t lowBits(unsigned n)
+{
+    return n >= 64 ? ~std::uint64_t { 0 } : (std::uint64_t { 1 } << n) - 1;
+}
 
 unsigned popcount64(std::uint64_t x)
 {
@@ -80,7 +83,7 @@ struct Masks {
 // Bit i of each mask: byte i is a space; a CR or LF; the start of "set". Reads 66 bytes.
 Masks classify(const char* p)
 {
-    Masks m{0, 0, 0};
+    Masks m { 0, 0, 0 };
 #if TROMEL_SSE2
     const __m128i space = _mm_set1_epi8(' ');
     const __m128i cr = _mm_set1_epi8('\r');
@@ -96,15 +99,15 @@ Masks classify(const char* p)
         const auto sp = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v0, space)));
         const auto br = static_cast<std::uint32_t>(
             _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v0, cr), _mm_cmpeq_epi8(v0, lf))));
-        const auto st = static_cast<std::uint32_t>(_mm_movemask_epi8(
-            _mm_and_si128(_mm_cmpeq_epi8(v0, s), _mm_and_si128(_mm_cmpeq_epi8(v1, e), _mm_cmpeq_epi8(v2, t)))));
-        m.space |= std::uint64_t{sp} << (16 * k);
-        m.brk |= std::uint64_t{br} << (16 * k);
-        m.set |= std::uint64_t{st} << (16 * k);
+        const auto st = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_and_si128(
+            _mm_cmpeq_epi8(v0, s), _mm_and_si128(_mm_cmpeq_epi8(v1, e), _mm_cmpeq_epi8(v2, t)))));
+        m.space |= std::uint64_t { sp } << (16 * k);
+        m.brk |= std::uint64_t { br } << (16 * k);
+        m.set |= std::uint64_t { st } << (16 * k);
     }
 #else
     for (unsigned i = 0; i < 64; ++i) {
-        const std::uint64_t bit = std::uint64_t{1} << i;
+        const std::uint64_t bit = std::uint64_t { 1 } << i;
         const char c = p[i];
         if (c == ' ')
             m.space |= bit;
@@ -150,7 +153,7 @@ Matcher::Tables::Tables(const CvarList& list)
         for (;; i = (i + 1) & mask) {
             const Slot s = slots[i];
             if (s.id == 0) {
-                slots[i] = {tag, static_cast<std::uint32_t>(keyCount() + 1)};
+                slots[i] = { tag, static_cast<std::uint32_t>(keyCount() + 1) };
                 idOf[k] = static_cast<std::uint32_t>(keyCount());
                 arena.append(name);
                 keyStart.push_back(arena.size());
@@ -187,7 +190,7 @@ Matcher::Tables::Tables(const CvarList& list)
         spaceCountUsed[spaces] = 1;
         maxSpaces = std::max(maxSpaces, spaces);
         maxLen = std::max(maxLen, key.size());
-        lenByFirst[spaces != 0 ? 1 : 0][static_cast<unsigned char>(key[0])] |= std::uint64_t{1}
+        lenByFirst[spaces != 0 ? 1 : 0][static_cast<unsigned char>(key[0])] |= std::uint64_t { 1 }
             << std::min<std::size_t>(key.size(), 63);
     }
     for (std::size_t k = 1; k < spaceCountUsed.size(); ++k)
@@ -196,13 +199,13 @@ Matcher::Tables::Tables(const CvarList& list)
 
     // About 16 bits a name, so that few gaps that pass the filter are not names.
     unsigned bits = 15;
-    while (bits < 40 && (std::size_t{1} << bits) < keyCount() * 16)
+    while (bits < 40 && (std::size_t { 1 } << bits) < keyCount() * 16)
         ++bits;
     filterShift = 64 - bits;
-    filter.assign((std::size_t{1} << bits) / 64, 0);
+    filter.assign((std::size_t { 1 } << bits) / 64, 0);
     for (std::size_t id = 0; id < keyCount(); ++id) {
         const std::size_t bit = filterBit(arena.data() + keyStart[id], keyStart[id + 1] - keyStart[id]);
-        filter[bit >> 6] |= std::uint64_t{1} << (bit & 63);
+        filter[bit >> 6] |= std::uint64_t { 1 } << (bit & 63);
     }
 }
 
@@ -231,9 +234,15 @@ ScanEngine::ScanEngine(const Matcher::Tables& tables, std::vector<Finding>& out,
     m_buffer.reset(new char[m_capacity + kPad]);
 }
 
-char* ScanEngine::writePtr() { return m_buffer.get() + m_fill; }
+char* ScanEngine::writePtr()
+{
+    return m_buffer.get() + m_fill;
+}
 
-std::size_t ScanEngine::writeRoom() const { return m_capacity - m_fill; }
+std::size_t ScanEngine::writeRoom() const
+{
+    return m_capacity - m_fill;
+}
 
 void ScanEngine::commit(std::size_t n)
 {
@@ -292,12 +301,14 @@ void ScanEngine::scan()
     std::size_t head = m_ringHead; // ring[(head + k) & ringMask] is the k-th latest space
     const char* const buffer = m_buffer.get();
     const std::int64_t base = m_base;
-    const auto at = [buffer, base](std::int64_t offset) { return buffer + (offset - base); }; // byte at a stream offset
+    const auto at
+        = [buffer, base](std::int64_t offset) { return buffer + (offset - base); }; // byte at a stream offset
     const std::uint8_t* const spaceCountUsed = m_t.spaceCountUsed.data();
     const auto maxLen = static_cast<std::uint64_t>(m_t.maxLen);
     // Past the first ringSize + 1 spaces of a block of spaces, every gap is only spaces and has
     // been tried already.
-    const std::uint64_t spaceRunHead = ringSize < 63 ? lowBits(static_cast<unsigned>(ringSize + 1)) : ~std::uint64_t{0};
+    const std::uint64_t spaceRunHead
+        = ringSize < 63 ? lowBits(static_cast<unsigned>(ringSize + 1)) : ~std::uint64_t { 0 };
 
     // Tries the gap between two spaces, whose line began after lineFloor. Branch-free up to the
     // rare gap that may be a name: a gap that is too long or crosses a break is tested on the
@@ -319,15 +330,16 @@ void ScanEngine::scan()
     for (std::int64_t pos = m_setScanned; pos < limit; pos += 64) {
         Masks m = classify(at(pos));
         const std::uint64_t valid = lowBits(static_cast<unsigned>(std::min<std::int64_t>(limit - pos, 64)));
-        const std::uint64_t fresh = valid & ~lowBits(static_cast<unsigned>(std::max<std::int64_t>(m_scanned - pos, 0)));
+        const std::uint64_t fresh
+            = valid & ~lowBits(static_cast<unsigned>(std::max<std::int64_t>(m_scanned - pos, 0)));
         const std::int64_t setAvail = setLimit - pos;
         m.set &= setAvail <= 0 ? 0 : lowBits(static_cast<unsigned>(std::min<std::int64_t>(setAvail, 64)));
         m.brk &= valid;
-        m_block = {pos, m.brk, ~m.brk & ((m.brk << 1) | (m_prevIsBreak ? 1U : 0U)) & fresh, m.set};
+        m_block = { pos, m.brk, ~m.brk & ((m.brk << 1) | (m_prevIsBreak ? 1U : 0U)) & fresh, m.set };
 
         if (names) {
             std::uint64_t spaces = m.space & fresh;
-            const bool spaceRun = spaces == ~std::uint64_t{0};
+            const bool spaceRun = spaces == ~std::uint64_t { 0 };
             // After a whole block of spaces another one has nothing new to try, as long as every
             // name made of spaces fits in one block; longer ones are tried space by space.
             if (spaceRun && ringSize < 63)
@@ -338,7 +350,8 @@ void ScanEngine::scan()
                 const std::uint64_t lowest = spaces & (0 - spaces);
                 spaces ^= lowest;
                 const std::uint64_t breaksBefore = m.brk & (lowest - 1);
-                const std::int64_t lineFloor = breaksBefore != 0 ? pos + 63 - std::countl_zero(breaksBefore) : floorBefore;
+                const std::int64_t lineFloor
+                    = breaksBefore != 0 ? pos + 63 - std::countl_zero(breaksBefore) : floorBefore;
                 const std::int64_t close = pos + std::countr_zero(lowest);
                 if (spaceCountUsed[0] != 0)
                     tryGap(ring[head], close, lineFloor);
@@ -377,7 +390,8 @@ void ScanEngine::scan()
 // A gap between two spaces of one line that passed the filters.
 void ScanEngine::candidate(std::int64_t open, std::int64_t close, std::int64_t lineFloor)
 {
-    const std::int64_t id = m_t.lookup(m_buffer.get() + (open + 1 - m_base), static_cast<std::size_t>(close - open - 1));
+    const std::int64_t id
+        = m_t.lookup(m_buffer.get() + (open + 1 - m_base), static_cast<std::size_t>(close - open - 1));
     if (id < 0)
         return;
 
@@ -418,7 +432,8 @@ void ScanEngine::resolvePending()
     const auto from = static_cast<unsigned>(std::max<std::int64_t>(m_pendingStart - m_block.pos, 0));
     const std::uint64_t after = ~lowBits(from);
     const std::uint64_t ends = m_block.brk & after;
-    const std::uint64_t inLine = after & (ends != 0 ? lowBits(static_cast<unsigned>(std::countr_zero(ends))) : ~std::uint64_t{0});
+    const std::uint64_t inLine
+        = after & (ends != 0 ? lowBits(static_cast<unsigned>(std::countr_zero(ends))) : ~std::uint64_t { 0 });
     if ((m_block.set & inLine) != 0)
         m_pendingHasSet = true;
     if (ends != 0)
@@ -431,15 +446,15 @@ void ScanEngine::emitPending()
         if (m_pendingIds.size() == 1) {
             const std::uint32_t id = m_pendingIds[0];
             for (std::uint32_t i = m_t.indexStart[id]; i < m_t.indexStart[id + 1]; ++i)
-                m_out.push_back({m_pendingLine, m_t.listIndex[i]});
+                m_out.push_back({ m_pendingLine, m_t.listIndex[i] });
         } else {
             m_sortBuf.clear();
             for (const std::uint32_t id : m_pendingIds)
                 m_sortBuf.insert(m_sortBuf.end(), m_t.listIndex.begin() + m_t.indexStart[id],
-                                 m_t.listIndex.begin() + m_t.indexStart[id + 1]);
+                    m_t.listIndex.begin() + m_t.indexStart[id + 1]);
             std::sort(m_sortBuf.begin(), m_sortBuf.end());
             for (const std::uint32_t k : m_sortBuf)
-                m_out.push_back({m_pendingLine, k});
+                m_out.push_back({ m_pendingLine, k });
         }
     }
     m_pending = false;

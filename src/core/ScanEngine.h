@@ -19,11 +19,11 @@ namespace tromel {
 struct Matcher::Tables {
     struct Slot {
         std::uint32_t tag = 0; // high half of the key's hash
-        std::uint32_t id = 0;  // distinct name id + 1; 0 is an empty slot
+        std::uint32_t id = 0; // distinct name id + 1; 0 is an empty slot
     };
 
-    std::string arena;                     // distinct non-empty names back to back, then 8 NULs
-    std::vector<std::size_t> keyStart;     // key id -> offset in arena; one extra entry at the end
+    std::string arena; // distinct non-empty names back to back, then 8 NULs
+    std::vector<std::size_t> keyStart; // key id -> offset in arena; one extra entry at the end
     std::vector<std::uint32_t> indexStart; // key id -> its list indices in listIndex, ascending
     std::vector<std::uint32_t> listIndex;
     std::vector<Slot> slots; // open addressing, power-of-two size, at most half full
@@ -31,10 +31,10 @@ struct Matcher::Tables {
     // [spaced][byte], bit min(len, 63): some name of that length starts with the byte; [1] is for
     // the names that hold a space, [0] for the others.
     std::uint64_t lenByFirst[2][256] = {};
-    std::vector<std::uint64_t> filter;   // one bit per hash of (first 4 bytes, last 4 bytes, length)
+    std::vector<std::uint64_t> filter; // one bit per hash of (first 4 bytes, last 4 bytes, length)
     unsigned filterShift = 0;
     std::vector<std::uint8_t> spaceCountUsed; // [k]: some name holds exactly k spaces
-    std::vector<std::uint32_t> spacedCounts;  // the k >= 1 of spaceCountUsed, ascending
+    std::vector<std::uint32_t> spacedCounts; // the k >= 1 of spaceCountUsed, ascending
     std::size_t maxSpaces = 0;
     std::size_t maxLen = 0;
 
@@ -58,7 +58,8 @@ struct Matcher::Tables {
     }
     std::uint64_t firstByteFits(const char* p, std::size_t n, bool spaced) const
     {
-        return (lenByFirst[spaced ? 1 : 0][static_cast<unsigned char>(p[0])] >> std::min<std::size_t>(n, 63)) & 1U;
+        return (lenByFirst[spaced ? 1 : 0][static_cast<unsigned char>(p[0])] >> std::min<std::size_t>(n, 63))
+            & 1U;
     }
     std::size_t filterBit(const char* p, std::size_t n) const
     {
@@ -69,11 +70,11 @@ struct Matcher::Tables {
         std::memcpy(&b, p + (longer ? n - 4 : 0), 4);
         const unsigned keep = longer ? 32 : static_cast<unsigned>(8 * n); // bits of a that are the name's
         if constexpr (std::endian::native == std::endian::little)
-            a &= static_cast<std::uint32_t>((std::uint64_t{1} << keep) - 1);
+            a &= static_cast<std::uint32_t>((std::uint64_t { 1 } << keep) - 1);
         else
-            a &= ~static_cast<std::uint32_t>((std::uint64_t{1} << (32 - keep)) - 1);
+            a &= ~static_cast<std::uint32_t>((std::uint64_t { 1 } << (32 - keep)) - 1);
         b = longer ? b : 0;
-        const std::uint64_t h = ((std::uint64_t{a} << 32 | b) ^ n) * 0x9E3779B97F4A7C15ULL;
+        const std::uint64_t h = ((std::uint64_t { a } << 32 | b) ^ n) * 0x9E3779B97F4A7C15ULL;
         return static_cast<std::size_t>(h >> filterShift);
     }
 };
@@ -118,8 +119,8 @@ private:
     std::unique_ptr<char[]> m_buffer;
     std::size_t m_capacity = 0; // usable bytes in m_buffer before the tail padding
     std::size_t m_fill = 0;
-    std::int64_t m_base = 0;       // stream offset of m_buffer[0]
-    std::int64_t m_scanned = 0;    // spaces and breaks are done before this offset
+    std::int64_t m_base = 0; // stream offset of m_buffer[0]
+    std::int64_t m_scanned = 0; // spaces and breaks are done before this offset
     std::int64_t m_setScanned = 0; // "set" starts are done before this offset
 
     std::uint64_t m_lines = 0;
@@ -127,8 +128,8 @@ private:
     std::int64_t m_lastBreak = -1;
     std::int64_t m_lastSet = INT64_MIN / 2;
     std::vector<std::int64_t> m_ring; // the latest spaces, a circle of a power-of-two size
-    std::size_t m_ringHead = 0;       // where the latest is
-    bool m_prevSpaceRun = false;      // the last block was 64 spaces
+    std::size_t m_ringHead = 0; // where the latest is
+    bool m_prevSpaceRun = false; // the last block was 64 spaces
     Block m_block;
 
     // The line with names found on it, until its end shows whether it holds "set".
@@ -144,9 +145,9 @@ private:
 /// How CheckConfig cuts a file into parts scanned at once. By default, parts of 8 MiB or more, at
 /// most one a thread; tests force many small parts and small reads to reach every seam.
 struct SplitPlan {
-    unsigned threads = 0;   // 0: one per core
-    std::size_t parts = 0;  // not 0: exactly this many (at most one a byte), one thread each
-    std::size_t chunk = 0;  // not 0: bytes per read
+    unsigned threads = 0; // 0: one per core
+    std::size_t parts = 0; // not 0: exactly this many (at most one a byte), one thread each
+    std::size_t chunk = 0; // not 0: bytes per read
 };
 ScanResult CheckConfig(const std::string& path, const Matcher& matcher, const SplitPlan& plan);
 

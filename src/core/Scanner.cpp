@@ -30,7 +30,7 @@ struct ScanStream::State {
 };
 
 ScanStream::ScanStream(const Matcher& matcher)
-    : m_state(new State{ScanEngine(matcher.tables(), m_findings, 1 << 16)})
+    : m_state(new State { ScanEngine(matcher.tables(), m_findings, 1 << 16) })
 {
 }
 
@@ -64,7 +64,7 @@ constexpr std::size_t kChunk = 1 << 20;
 #if !defined(_WIN32)
 
 // Parts below this size are not worth a thread of their own.
-constexpr std::uint64_t kMinPart = std::uint64_t{8} << 20;
+constexpr std::uint64_t kMinPart = std::uint64_t { 8 } << 20;
 
 struct Part {
     FileStatus status;
@@ -76,7 +76,8 @@ struct Part {
 const char* firstBreak(const char* p, std::size_t n)
 {
     const auto* lf = static_cast<const char*>(std::memchr(p, '\n', n));
-    const auto* cr = static_cast<const char*>(std::memchr(p, '\r', lf ? static_cast<std::size_t>(lf - p) : n));
+    const auto* cr
+        = static_cast<const char*>(std::memchr(p, '\r', lf ? static_cast<std::size_t>(lf - p) : n));
     return cr ? cr : lf;
 }
 
@@ -86,7 +87,7 @@ const char* firstBreak(const char* p, std::size_t n)
 // of them, whatever its length. Nothing at or past `end`, the size at opening, is read: a file
 // that another program keeps appending to must not keep us here.
 void scanPart(int fd, const Matcher::Tables& tables, std::uint64_t from, std::uint64_t to, std::uint64_t end,
-              std::size_t chunk, Part& part)
+    std::size_t chunk, Part& part)
 {
     ScanEngine engine(tables, part.findings, chunk);
     const bool last = to == end;
@@ -100,7 +101,7 @@ void scanPart(int fd, const Matcher::Tables& tables, std::uint64_t from, std::ui
         if (got < 0) {
             if (errno == EINTR)
                 continue;
-            part.status = {FileError::Unreadable, errno};
+            part.status = { FileError::Unreadable, errno };
             return;
         }
         if (got == 0)
@@ -143,20 +144,20 @@ ScanResult checkFile(const std::string& path, const Matcher::Tables& tables, con
     if (fd.get() < 0) {
         const int openErrno = errno;
         const FileStatus s = fileStatus(path);
-        result.file = s ? FileStatus{FileError::Unreadable, openErrno} : s;
+        result.file = s ? FileStatus { FileError::Unreadable, openErrno } : s;
         return result;
     }
-    struct stat st{};
+    struct stat st { };
     if (::fstat(fd.get(), &st) != 0) {
-        result.file = {FileError::Unreadable, errno};
+        result.file = { FileError::Unreadable, errno };
         return result;
     }
     if (!S_ISREG(st.st_mode)) {
-        result.file = {FileError::NotRegular, 0};
+        result.file = { FileError::NotRegular, 0 };
         return result;
     }
     if (st.st_size <= 0) {
-        result.file = {FileError::Empty, 0};
+        result.file = { FileError::Empty, 0 };
         return result;
     }
     const auto size = static_cast<std::uint64_t>(st.st_size);
@@ -164,11 +165,14 @@ ScanResult checkFile(const std::string& path, const Matcher::Tables& tables, con
     if (size > kChunk)
         ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
-    const unsigned threads = plan.threads != 0 ? plan.threads : std::max(1U, std::thread::hardware_concurrency());
-    const auto count = static_cast<std::size_t>(plan.parts != 0 ? std::min<std::uint64_t>(plan.parts, size)
-                                                                : std::clamp<std::uint64_t>(size / kMinPart, 1, threads));
+    const unsigned threads
+        = plan.threads != 0 ? plan.threads : std::max(1U, std::thread::hardware_concurrency());
+    const auto count
+        = static_cast<std::size_t>(plan.parts != 0 ? std::min<std::uint64_t>(plan.parts, size)
+                                                   : std::clamp<std::uint64_t>(size / kMinPart, 1, threads));
     // A small file needs no more buffer than its size; reading goes on to the end all the same.
-    const std::size_t chunk = plan.chunk != 0 ? plan.chunk : static_cast<std::size_t>(std::min<std::uint64_t>(size + 1, kChunk));
+    const std::size_t chunk
+        = plan.chunk != 0 ? plan.chunk : static_cast<std::size_t>(std::min<std::uint64_t>(size + 1, kChunk));
 
     std::vector<Part> parts(count);
     const auto run = [&](std::size_t i) {
@@ -197,7 +201,7 @@ ScanResult checkFile(const std::string& path, const Matcher::Tables& tables, con
         bytes += p.bytes;
     }
     if (bytes == 0) {
-        result.file = {FileError::Empty, 0};
+        result.file = { FileError::Empty, 0 };
         return result;
     }
     std::size_t total = 0;
@@ -208,7 +212,7 @@ ScanResult checkFile(const std::string& path, const Matcher::Tables& tables, con
     result.lines = parts[0].lines;
     for (std::size_t i = 1; i < count; ++i) {
         for (const Finding& f : parts[i].findings)
-            result.findings.push_back({f.line + result.lines, f.index});
+            result.findings.push_back({ f.line + result.lines, f.index });
         result.lines += parts[i].lines;
     }
     return result;
@@ -219,7 +223,10 @@ ScanResult checkFile(const std::string& path, const Matcher::Tables& tables, con
 ScanResult checkFile(const std::string& path, const Matcher::Tables& tables, const SplitPlan&)
 {
     struct Sink final : ChunkSink {
-        Sink(const Matcher::Tables& t, std::vector<Finding>& out) : engine(t, out, kChunk) {}
+        Sink(const Matcher::Tables& t, std::vector<Finding>& out)
+            : engine(t, out, kChunk)
+        {
+        }
         void onChunk(std::string_view chunk) override { engine.append(chunk); }
         ScanEngine engine;
     };
@@ -239,14 +246,14 @@ ScanResult checkFile(const std::string& path, const Matcher::Tables& tables, con
 
 ScanResult CheckConfig(const std::string& path, const Matcher& matcher, unsigned threads)
 {
-    return CheckConfig(path, matcher, SplitPlan{threads, 0, 0});
+    return CheckConfig(path, matcher, SplitPlan { threads, 0, 0 });
 }
 
 ScanResult CheckConfig(const std::string& path, const Matcher& matcher, const SplitPlan& plan)
 {
     ScanResult result = checkFile(path, matcher.tables(), plan);
     if (result.file && result.lines == 0)
-        result.file = {FileError::NoLines, 0};
+        result.file = { FileError::NoLines, 0 };
     if (!result.file)
         result.findings.clear();
     return result;

@@ -64,8 +64,8 @@ private:
 std::vector<Finding> scanBuffer(std::string_view data, const Matcher& matcher);
 
 struct ScanResult {
-    FileStatus file;                // Empty also for a file of only line breaks
-    std::vector<Finding> findings;  // meaningful only when file is ok
+    FileStatus file; // Empty also for a file of only line breaks
+    std::vector<Finding> findings; // meaningful only when file is ok
     std::uint64_t lines = 0;
 
     explicit operator bool() const { return static_cast<bool>(file); }

@@ -21,22 +21,22 @@ struct Outcome {
 
 class Cli : public ::testing::Test {
 protected:
-    Cli()
-    {
-        m_list = m_dir.write("cvars.ini", "Forbidden cvars 1.06-12-2026\nr_a\ncg_b\n\xE9t\xE9\n");
-    }
+    Cli() { m_list = m_dir.write("cvars.ini", "Forbidden cvars 1.06-12-2026\nr_a\ncg_b\n\xE9t\xE9\n"); }
 
     Outcome run(std::vector<std::string> args, bool withList = true) const
     {
         args.insert(args.begin(), "tromel-check");
         if (withList)
-            args.insert(args.begin() + 1, {"--list", m_list});
+            args.insert(args.begin() + 1, { "--list", m_list });
         std::ostringstream out, err;
         const int status = tromel::cli::run(args, out, err);
-        return {status, out.str(), err.str()};
+        return { status, out.str(), err.str() };
     }
 
-    std::string write(const std::string& name, std::string_view bytes) const { return m_dir.write(name, bytes); }
+    std::string write(const std::string& name, std::string_view bytes) const
+    {
+        return m_dir.write(name, bytes);
+    }
     std::string path(const std::string& name) const { return (m_dir.path() / name).string(); }
 
     TempDir m_dir;
@@ -45,7 +45,7 @@ protected:
 
 TEST_F(Cli, OneFileIsExactlyTheReport)
 {
-    const Outcome o = run({write("a.cfg", "seta r_a 1\r\n\r\nseta \xE9t\xE9 2\nbind x cg_b\n")});
+    const Outcome o = run({ write("a.cfg", "seta r_a 1\r\n\r\nseta \xE9t\xE9 2\nbind x cg_b\n") });
     EXPECT_EQ(o.status, 1);
     EXPECT_EQ(o.out, "Ligne: 0 - r_a\nLigne: 1 - \xE9t\xE9\n \nTotal: 2 cvars interdite\n");
     EXPECT_EQ(o.err, "");
@@ -53,7 +53,7 @@ TEST_F(Cli, OneFileIsExactlyTheReport)
 
 TEST_F(Cli, CleanFileExitsZero)
 {
-    const Outcome o = run({write("a.cfg", "seta name player\n")});
+    const Outcome o = run({ write("a.cfg", "seta name player\n") });
     EXPECT_EQ(o.status, 0);
     EXPECT_EQ(o.out, " \nTotal: 0 cvars interdite\n");
 }
@@ -62,10 +62,13 @@ TEST_F(Cli, SeveralFilesGetHeadersInArgumentOrder)
 {
     const std::string b = write("b.cfg", "seta cg_b 1\n");
     const std::string a = write("a.cfg", "seta x 1\n");
-    const Outcome o = run({b, a});
+    const Outcome o = run({ b, a });
     EXPECT_EQ(o.status, 1);
-    EXPECT_EQ(o.out, "==> " + b + " <==\nLigne: 0 - cg_b\n \nTotal: 1 cvars interdite\n\n"
-                     "==> " + a + " <==\n \nTotal: 0 cvars interdite\n");
+    EXPECT_EQ(o.out,
+        "==> " + b
+            + " <==\nLigne: 0 - cg_b\n \nTotal: 1 cvars interdite\n\n"
+              "==> "
+            + a + " <==\n \nTotal: 0 cvars interdite\n");
 }
 
 TEST_F(Cli, DirectoriesAreSearchedForCfgInSortedOrder)
@@ -73,17 +76,20 @@ TEST_F(Cli, DirectoriesAreSearchedForCfgInSortedOrder)
     write("d/z.CFG", "seta r_a 1\n");
     write("d/sub/a.cfg", "seta cg_b 1\n");
     write("d/notes.txt", "seta r_a 1\n");
-    const Outcome o = run({path("d")});
+    const Outcome o = run({ path("d") });
     EXPECT_EQ(o.status, 1);
-    EXPECT_EQ(o.out, "==> " + path("d/sub/a.cfg") + " <==\nLigne: 0 - cg_b\n \nTotal: 1 cvars interdite\n\n"
-                     "==> " + path("d/z.CFG") + " <==\nLigne: 0 - r_a\n \nTotal: 1 cvars interdite\n");
+    EXPECT_EQ(o.out,
+        "==> " + path("d/sub/a.cfg")
+            + " <==\nLigne: 0 - cg_b\n \nTotal: 1 cvars interdite\n\n"
+              "==> "
+            + path("d/z.CFG") + " <==\nLigne: 0 - r_a\n \nTotal: 1 cvars interdite\n");
 }
 
 TEST_F(Cli, FolderWithoutConfigsIsAnError)
 {
     write("d/notes.txt", "seta r_a 1\n");
     const std::string ok = write("ok.cfg", "seta x 1\n");
-    const Outcome o = run({path("d"), ok});
+    const Outcome o = run({ path("d"), ok });
     EXPECT_EQ(o.status, 2);
     EXPECT_NE(o.err.find(path("d") + ": no .cfg files found"), std::string::npos) << o.err;
     EXPECT_EQ(o.out, "==> " + ok + " <==\n \nTotal: 0 cvars interdite\n");
@@ -91,7 +97,7 @@ TEST_F(Cli, FolderWithoutConfigsIsAnError)
 
 TEST_F(Cli, EmptyConfigWarnsWithoutReport)
 {
-    const Outcome o = run({write("e.cfg", "\r\n")});
+    const Outcome o = run({ write("e.cfg", "\r\n") });
     EXPECT_EQ(o.status, 0);
     EXPECT_EQ(o.out, "");
     EXPECT_NE(o.err.find("warning"), std::string::npos);
@@ -104,7 +110,7 @@ struct StatusCase {
     const char* errSubstring;
 };
 
-class Status : public Cli, public ::testing::WithParamInterface<StatusCase> {};
+class Status : public Cli, public ::testing::WithParamInterface<StatusCase> { };
 
 TEST_P(Status, ExitStatusAndMessage)
 {
@@ -120,25 +126,25 @@ TEST_P(Status, ExitStatusAndMessage)
     EXPECT_NE(o.err.find(GetParam().errSubstring), std::string::npos) << o.err;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, Status,
-    ::testing::Values(
-        StatusCase{"clean", {"--list", "@cvars.ini", "@ok.cfg"}, 0, ""},
-        StatusCase{"found", {"--list", "@cvars.ini", "@ok.cfg", "@hit.cfg"}, 1, ""},
-        StatusCase{"missingFileWins", {"--list", "@cvars.ini", "@hit.cfg", "@none.cfg"}, 2, "none.cfg: no such file"},
-        StatusCase{"fifo", {"--list", "@cvars.ini", "@fifo.cfg"}, 2, "fifo.cfg: not a regular file"},
-        StatusCase{"missingList", {"--list", "@no.ini", "@ok.cfg"}, 2, "cvars.ini not found."},
-        StatusCase{"listIsDirectory", {"--list", "@", "@ok.cfg"}, 2, "cvars.ini not found."},
-        StatusCase{"malformedHeader", {"--list", "@bad.ini", "@ok.cfg"}, 2, "at least three space-separated fields"},
-        StatusCase{"noFiles", {"--list", "@cvars.ini"}, 2, "no config file given"},
-        StatusCase{"unknownOption", {"--bogus", "@ok.cfg"}, 2, "--help"},
-        StatusCase{"badFormat", {"--format", "xml", "@ok.cfg"}, 2, "--help"}),
+INSTANTIATE_TEST_SUITE_P(Cases, Status,
+    ::testing::Values(StatusCase { "clean", { "--list", "@cvars.ini", "@ok.cfg" }, 0, "" },
+        StatusCase { "found", { "--list", "@cvars.ini", "@ok.cfg", "@hit.cfg" }, 1, "" },
+        StatusCase { "missingFileWins", { "--list", "@cvars.ini", "@hit.cfg", "@none.cfg" }, 2,
+            "none.cfg: no such file" },
+        StatusCase { "fifo", { "--list", "@cvars.ini", "@fifo.cfg" }, 2, "fifo.cfg: not a regular file" },
+        StatusCase { "missingList", { "--list", "@no.ini", "@ok.cfg" }, 2, "cvars.ini not found." },
+        StatusCase { "listIsDirectory", { "--list", "@", "@ok.cfg" }, 2, "cvars.ini not found." },
+        StatusCase { "malformedHeader", { "--list", "@bad.ini", "@ok.cfg" }, 2,
+            "at least three space-separated fields" },
+        StatusCase { "noFiles", { "--list", "@cvars.ini" }, 2, "no config file given" },
+        StatusCase { "unknownOption", { "--bogus", "@ok.cfg" }, 2, "--help" },
+        StatusCase { "badFormat", { "--format", "xml", "@ok.cfg" }, 2, "--help" }),
     tromel::testing::ByLabel());
 
 TEST_F(Cli, JsonIsValidForAnyByte)
 {
     const std::string weird = write("w\xFF\xE9.cfg", "seta \xE9t\xE9 1\n");
-    const Outcome o = run({"--format", "json", weird, path("missing.cfg")});
+    const Outcome o = run({ "--format", "json", weird, path("missing.cfg") });
     EXPECT_EQ(o.status, 2);
     const auto doc = nlohmann::json::parse(o.out); // throws on invalid UTF-8 or syntax
     EXPECT_EQ(doc["list"]["version"], "1");
@@ -153,17 +159,17 @@ TEST_F(Cli, JsonIsValidForAnyByte)
 
 TEST_F(Cli, InfoShowsWhatTheWindowLabelsShow)
 {
-    const Outcome o = run({"--info"});
+    const Outcome o = run({ "--info" });
     EXPECT_EQ(o.status, 0);
     EXPECT_EQ(o.out, "Version: 1\nDate: 06-12-2026\nCvars: 3\n");
 }
 
 TEST_F(Cli, HelpAndVersionGoToStdout)
 {
-    const Outcome help = run({"--help"}, false);
+    const Outcome help = run({ "--help" }, false);
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("--list"), std::string::npos);
-    const Outcome version = run({"--version"}, false);
+    const Outcome version = run({ "--version" }, false);
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, "tromel-check (Tromel Rimbolt) 0.1\n");
 }
@@ -173,7 +179,7 @@ TEST_F(Cli, DoubleDashAllowsLeadingDashPaths)
     write("-x.cfg", "seta r_a 1\n");
     const std::string cwd = std::filesystem::current_path().string();
     std::filesystem::current_path(m_dir.path());
-    const Outcome o = run({"--", "-x.cfg"});
+    const Outcome o = run({ "--", "-x.cfg" });
     std::filesystem::current_path(cwd);
     EXPECT_EQ(o.status, 1) << o.err;
     EXPECT_EQ(o.out, "Ligne: 0 - r_a\n \nTotal: 1 cvars interdite\n");

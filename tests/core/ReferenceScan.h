@@ -22,7 +22,7 @@ inline std::vector<Finding> scan(std::string_view data, const CvarList& list)
             const std::string& name = list.names[k];
             if (!name.empty() && text.find(" " + name + " ") != std::string::npos
                 && text.find("set") != std::string::npos)
-                out.push_back({j, static_cast<std::uint32_t>(k)});
+                out.push_back({ j, static_cast<std::uint32_t>(k) });
         }
         ++j;
     });

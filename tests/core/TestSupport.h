@@ -21,7 +21,8 @@ public:
     TempDir()
     {
         std::random_device rd;
-        m_path = std::filesystem::temp_directory_path() / ("tromel-test-" + std::to_string(rd()) + std::to_string(rd()));
+        m_path = std::filesystem::temp_directory_path()
+            / ("tromel-test-" + std::to_string(rd()) + std::to_string(rd()));
         std::filesystem::create_directories(m_path);
     }
     ~TempDir()
@@ -53,7 +54,7 @@ public:
     {
         const auto p = (m_path / name).string();
         const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un addr{};
+        sockaddr_un addr {};
         addr.sun_family = AF_UNIX;
         p.copy(addr.sun_path, sizeof(addr.sun_path) - 1);
         ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));

@@ -17,7 +17,7 @@ struct HeaderCase {
     std::vector<std::string> names; // after the empty element 0
 };
 
-class Header : public ::testing::TestWithParam<HeaderCase> {};
+class Header : public ::testing::TestWithParam<HeaderCase> { };
 
 TEST_P(Header, Parses)
 {
@@ -30,39 +30,40 @@ TEST_P(Header, Parses)
     }
     EXPECT_EQ(r.list.version, c.version);
     EXPECT_EQ(r.list.date, c.date);
-    std::vector<std::string> expected{""};
+    std::vector<std::string> expected { "" };
     expected.insert(expected.end(), c.names.begin(), c.names.end());
     EXPECT_EQ(r.list.names, expected);
     EXPECT_EQ(r.list.count(), c.names.size());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Lists, Header,
-    ::testing::Values(
-        HeaderCase{"typical", "list v 1.25-02-2007\r\nr_a\r\nr_b\r\n", ListError::None, "1", "25-02-2007", {"r_a", "r_b"}},
-        HeaderCase{"lastDotSplits", "a b 2.1.03-01-2007", ListError::None, "2.1", "03-01-2007", {}},
-        HeaderCase{"emptyVersion", "a b .x", ListError::None, "", "x", {}},
-        HeaderCase{"extraFieldsIgnored", "a b 3.d e f\nn", ListError::None, "3", "d", {"n"}},
-        HeaderCase{"onlyHeader", "a b 1.x\n\n", ListError::None, "1", "x", {}},
-        HeaderCase{"blankLinesSkipped", "a b 1.x\n\n\nr_a\n\n\nr_b", ListError::None, "1", "x", {"r_a", "r_b"}},
-        HeaderCase{"namesTakenWhole", "a b 1.x\nr_a \n r_b\n// c\nr_a", ListError::None, "1", "x",
-                   {"r_a ", " r_b", "// c", "r_a"}},
-        HeaderCase{"utf8BomInUnusedField", "\xEF\xBB\xBFlist v 1.x\nr_a", ListError::None, "1", "x", {"r_a"}},
-        HeaderCase{"doubleSpaceShiftsFields", "a  b 1.x", ListError::NoVersionDot, "", "", {}},
-        HeaderCase{"twoFields", "a 1.x\nr_a", ListError::TooFewFields, "", "", {}},
-        HeaderCase{"oneField", "header\nr_a", ListError::TooFewFields, "", "", {}},
-        HeaderCase{"tabsAreNotSeparators", "a\tb\t1.x", ListError::TooFewFields, "", "", {}}),
+INSTANTIATE_TEST_SUITE_P(Lists, Header,
+    ::testing::Values(HeaderCase { "typical", "list v 1.25-02-2007\r\nr_a\r\nr_b\r\n", ListError::None, "1",
+                          "25-02-2007", { "r_a", "r_b" } },
+        HeaderCase { "lastDotSplits", "a b 2.1.03-01-2007", ListError::None, "2.1", "03-01-2007", {} },
+        HeaderCase { "emptyVersion", "a b .x", ListError::None, "", "x", {} },
+        HeaderCase { "extraFieldsIgnored", "a b 3.d e f\nn", ListError::None, "3", "d", { "n" } },
+        HeaderCase { "onlyHeader", "a b 1.x\n\n", ListError::None, "1", "x", {} },
+        HeaderCase {
+            "blankLinesSkipped", "a b 1.x\n\n\nr_a\n\n\nr_b", ListError::None, "1", "x", { "r_a", "r_b" } },
+        HeaderCase { "namesTakenWhole", "a b 1.x\nr_a \n r_b\n// c\nr_a", ListError::None, "1", "x",
+            { "r_a ", " r_b", "// c", "r_a" } },
+        HeaderCase {
+            "utf8BomInUnusedField", "\xEF\xBB\xBFlist v 1.x\nr_a", ListError::None, "1", "x", { "r_a" } },
+        HeaderCase { "doubleSpaceShiftsFields", "a  b 1.x", ListError::NoVersionDot, "", "", {} },
+        HeaderCase { "twoFields", "a 1.x\nr_a", ListError::TooFewFields, "", "", {} },
+        HeaderCase { "oneField", "header\nr_a", ListError::TooFewFields, "", "", {} },
+        HeaderCase { "tabsAreNotSeparators", "a\tb\t1.x", ListError::TooFewFields, "", "", {} }),
     tromel::testing::ByLabel());
 
 TEST(LoadCvars, EmptyListsCountZeroAndHaveNoHeader)
 {
     TempDir dir;
-    for (const char* bytes : {"", "\r\n\r\n"}) {
+    for (const char* bytes : { "", "\r\n\r\n" }) {
         const ListResult r = LoadCvars(dir.write("cvars.ini", bytes));
         ASSERT_TRUE(r) << r.message;
         EXPECT_FALSE(r.list.hasHeader);
         EXPECT_EQ(r.list.count(), 0U);
-        EXPECT_EQ(r.list.names, std::vector<std::string>{""});
+        EXPECT_EQ(r.list.names, std::vector<std::string> { "" });
     }
 }
 

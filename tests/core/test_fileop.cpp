@@ -23,29 +23,23 @@ struct SplitCase {
     std::vector<std::string> lines;
 };
 
-class Split : public ::testing::TestWithParam<SplitCase> {};
+class Split : public ::testing::TestWithParam<SplitCase> { };
 
 TEST_P(Split, NonEmptyLinesBetweenBreaks)
 {
     EXPECT_EQ(split(GetParam().bytes), GetParam().lines);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Breaks, Split,
-    ::testing::Values(
-        SplitCase{"crlf", "a\r\nb", {"a", "b"}},
-        SplitCase{"lf", "a\nb\n", {"a", "b"}},
-        SplitCase{"cr", "a\rb\r", {"a", "b"}},
-        SplitCase{"lfcr", "a\n\rb", {"a", "b"}},
-        SplitCase{"blankRun", "a\n\n\nb\n", {"a", "b"}},
-        SplitCase{"breakFirst", "\r\nx", {"x"}},
-        SplitCase{"loneLf", "\n", {}},
-        SplitCase{"onlyBreaks", "\r\n\r\n\n\r", {}},
-        SplitCase{"oneByte", "x", {"x"}},
-        SplitCase{"lastWithoutBreak", "a\nbc", {"a", "bc"}},
-        SplitCase{"spacesTabsKept", " a\t \n\t", {" a\t ", "\t"}},
-        SplitCase{"nulAndHighBytes", "a\0b\n\xE9\xFF"s, {"a\0b"s, "\xE9\xFF"}},
-        SplitCase{"mixedRun", "x\r\r\n\n\ry", {"x", "y"}}),
+INSTANTIATE_TEST_SUITE_P(Breaks, Split,
+    ::testing::Values(SplitCase { "crlf", "a\r\nb", { "a", "b" } },
+        SplitCase { "lf", "a\nb\n", { "a", "b" } }, SplitCase { "cr", "a\rb\r", { "a", "b" } },
+        SplitCase { "lfcr", "a\n\rb", { "a", "b" } }, SplitCase { "blankRun", "a\n\n\nb\n", { "a", "b" } },
+        SplitCase { "breakFirst", "\r\nx", { "x" } }, SplitCase { "loneLf", "\n", {} },
+        SplitCase { "onlyBreaks", "\r\n\r\n\n\r", {} }, SplitCase { "oneByte", "x", { "x" } },
+        SplitCase { "lastWithoutBreak", "a\nbc", { "a", "bc" } },
+        SplitCase { "spacesTabsKept", " a\t \n\t", { " a\t ", "\t" } },
+        SplitCase { "nulAndHighBytes", "a\0b\n\xE9\xFF"s, { "a\0b"s, "\xE9\xFF" } },
+        SplitCase { "mixedRun", "x\r\r\n\n\ry", { "x", "y" } }),
     tromel::testing::ByLabel());
 
 TEST(LoadFile, ByteLimitReadsOnlyTheHead)
@@ -54,7 +48,7 @@ TEST(LoadFile, ByteLimitReadsOnlyTheHead)
     const std::string path = dir.write("f", "abc\r\ndef");
     LineList lines;
     ASSERT_TRUE(LoadFile(path, lines, 5));
-    EXPECT_EQ(lines.toStrings(), std::vector<std::string>{"abc"});
+    EXPECT_EQ(lines.toStrings(), std::vector<std::string> { "abc" });
 
     std::string text;
     ASSERT_TRUE(LoadFile(path, text, 0));
@@ -81,7 +75,7 @@ TEST(LoadFile, ThreeFormsKeepEveryByte)
 
     LineList lines;
     ASSERT_TRUE(LoadFile(path, lines));
-    EXPECT_EQ(lines.toStrings(), (std::vector<std::string>{"seta x \xE9\0"s, "y"}));
+    EXPECT_EQ(lines.toStrings(), (std::vector<std::string> { "seta x \xE9\0"s, "y" }));
 }
 
 // Sizes are 64-bit: a file of exactly 4 GiB is not taken for an empty one.
@@ -89,7 +83,7 @@ TEST(LoadFile, SizeBeyondThirtyTwoBits)
 {
     TempDir dir;
     const std::string path = dir.write("sparse", "");
-    if (::truncate(path.c_str(), std::int64_t{1} << 32) != 0)
+    if (::truncate(path.c_str(), std::int64_t { 1 } << 32) != 0)
         GTEST_SKIP() << "this file system cannot hold a sparse 4 GiB file";
     std::string text;
     ASSERT_TRUE(LoadFile(path, text, 5));
@@ -112,7 +106,7 @@ struct FailCase {
     std::string (*make)(const TempDir&);
 };
 
-class LoadFailure : public ::testing::TestWithParam<FailCase> {};
+class LoadFailure : public ::testing::TestWithParam<FailCase> { };
 
 TEST_P(LoadFailure, KeepsPreviousContent)
 {
@@ -121,30 +115,37 @@ TEST_P(LoadFailure, KeepsPreviousContent)
     EXPECT_EQ(FileExists(path), GetParam().expected == FileError::Empty);
 
     std::string text = "keep";
-    std::vector<std::uint8_t> raw{1, 2};
+    std::vector<std::uint8_t> raw { 1, 2 };
     LineList lines(std::string("keep"));
     EXPECT_EQ(LoadFile(path, text).error, GetParam().expected);
     EXPECT_EQ(LoadFile(path, raw).error, GetParam().expected);
     EXPECT_EQ(LoadFile(path, lines).error, GetParam().expected);
     EXPECT_EQ(text, "keep");
-    EXPECT_EQ(raw, (std::vector<std::uint8_t>{1, 2}));
-    EXPECT_EQ(lines.toStrings(), std::vector<std::string>{"keep"});
+    EXPECT_EQ(raw, (std::vector<std::uint8_t> { 1, 2 }));
+    EXPECT_EQ(lines.toStrings(), std::vector<std::string> { "keep" });
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Paths, LoadFailure,
-    ::testing::Values(
-        FailCase{"missing", FileError::Missing, [](const TempDir& d) { return (d.path() / "none").string(); }},
-        FailCase{"emptyPath", FileError::Missing, [](const TempDir&) { return std::string(); }},
-        FailCase{"missingDir", FileError::Missing, [](const TempDir& d) { return (d.path() / "x/y").string(); }},
-        FailCase{"directory", FileError::NotRegular, [](const TempDir& d) { return d.path().string(); }},
-        FailCase{"fifo", FileError::NotRegular, [](const TempDir& d) { return d.fifo("fifo"); }},
-        FailCase{"socket", FileError::NotRegular, [](const TempDir& d) { return d.socket("sock"); }},
-        FailCase{"devZero", FileError::NotRegular, [](const TempDir&) { return std::string("/dev/zero"); }},
-        FailCase{"devNull", FileError::NotRegular, [](const TempDir&) { return std::string("/dev/null"); }},
-        FailCase{"dangling", FileError::Missing, [](const TempDir& d) { return d.symlink("nowhere", "dangling"); }},
-        FailCase{"loop", FileError::Missing, [](const TempDir& d) { d.symlink("a", "b"); return d.symlink("b", "a"); }},
-        FailCase{"empty", FileError::Empty, [](const TempDir& d) { return d.write("e", ""); }}),
+INSTANTIATE_TEST_SUITE_P(Paths, LoadFailure,
+    ::testing::Values(FailCase { "missing", FileError::Missing,
+                          [](const TempDir& d) { return (d.path() / "none").string(); } },
+        FailCase { "emptyPath", FileError::Missing, [](const TempDir&) { return std::string(); } },
+        FailCase {
+            "missingDir", FileError::Missing, [](const TempDir& d) { return (d.path() / "x/y").string(); } },
+        FailCase { "directory", FileError::NotRegular, [](const TempDir& d) { return d.path().string(); } },
+        FailCase { "fifo", FileError::NotRegular, [](const TempDir& d) { return d.fifo("fifo"); } },
+        FailCase { "socket", FileError::NotRegular, [](const TempDir& d) { return d.socket("sock"); } },
+        FailCase {
+            "devZero", FileError::NotRegular, [](const TempDir&) { return std::string("/dev/zero"); } },
+        FailCase {
+            "devNull", FileError::NotRegular, [](const TempDir&) { return std::string("/dev/null"); } },
+        FailCase { "dangling", FileError::Missing,
+            [](const TempDir& d) { return d.symlink("nowhere", "dangling"); } },
+        FailCase { "loop", FileError::Missing,
+            [](const TempDir& d) {
+                d.symlink("a", "b");
+                return d.symlink("b", "a");
+            } },
+        FailCase { "empty", FileError::Empty, [](const TempDir& d) { return d.write("e", ""); } }),
     tromel::testing::ByLabel());
 
 TEST(FileExists, RegularFilesAndLinksToThem)
@@ -172,7 +173,11 @@ TEST(LoadFile, UnreadableWhenPermissionDenied)
 
 class CountingSink : public ChunkSink {
 public:
-    void onChunk(std::string_view chunk) override { data.append(chunk); ++chunks; }
+    void onChunk(std::string_view chunk) override
+    {
+        data.append(chunk);
+        ++chunks;
+    }
     std::string data;
     int chunks = 0;
 };

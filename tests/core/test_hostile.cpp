@@ -28,7 +28,7 @@ using namespace std::string_literals;
 
 namespace {
 
-constexpr std::size_t kMiB = std::size_t{1} << 20;
+constexpr std::size_t kMiB = std::size_t { 1 } << 20;
 
 CvarList listOf(std::vector<std::string> names)
 {
@@ -58,12 +58,12 @@ struct ContentCase {
     std::vector<Finding> findings; // against the names r_a, " ", "x y"
 };
 
-class OddContent : public ::testing::TestWithParam<ContentCase> {};
+class OddContent : public ::testing::TestWithParam<ContentCase> { };
 
 TEST_P(OddContent, ScansAsThePlainRuleSays)
 {
     TempDir dir;
-    const CvarList list = listOf({"r_a", " ", "x y"});
+    const CvarList list = listOf({ "r_a", " ", "x y" });
     const std::string path = dir.write("f.cfg", GetParam().make());
     expectFileScansLikeReference(path, list);
     const ScanResult r = CheckConfig(path, Matcher(list));
@@ -82,30 +82,35 @@ std::string imageLike()
     return s + "\nseta r_a 1\n";
 }
 
-std::string nulBytes() { return std::string(3 * kMiB, '\0'); }
+std::string nulBytes()
+{
+    return std::string(3 * kMiB, '\0');
+}
 
-std::string spacesThenSet() { return std::string(2 * kMiB + 5, ' ') + "set"; }
+std::string spacesThenSet()
+{
+    return std::string(2 * kMiB + 5, ' ') + "set";
+}
 
 std::string oneLongLine()
 {
     std::string s(3 * kMiB, 'x');
-    s.replace(kMiB - 3, 5, " r_a ");       // straddles the first seam
-    s.replace(2 * kMiB - 2, 5, " x y ");   // the second
+    s.replace(kMiB - 3, 5, " r_a "); // straddles the first seam
+    s.replace(2 * kMiB - 2, 5, " x y "); // the second
     s.replace(s.size() - 3, 3, "set");
     return s;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Content, OddContent,
-    ::testing::Values(ContentCase{"binaryImage", imageLike, {{4, 1}}},
-                      ContentCase{"nulBytes", nulBytes, {}},
-                      ContentCase{"spacesThenSet", spacesThenSet, {{0, 2}}},
-                      ContentCase{"oneLongLine", oneLongLine, {{0, 1}, {0, 3}}}),
+INSTANTIATE_TEST_SUITE_P(Content, OddContent,
+    ::testing::Values(ContentCase { "binaryImage", imageLike, { { 4, 1 } } },
+        ContentCase { "nulBytes", nulBytes, {} },
+        ContentCase { "spacesThenSet", spacesThenSet, { { 0, 2 } } },
+        ContentCase { "oneLongLine", oneLongLine, { { 0, 1 }, { 0, 3 } } }),
     tromel::testing::ByLabel());
 
 TEST(OddContent, ThisExecutable)
 {
-    expectFileScansLikeReference("/proc/self/exe", listOf({"r_a", "GLIBC", "set", " "}));
+    expectFileScansLikeReference("/proc/self/exe", listOf({ "r_a", "GLIBC", "set", " " }));
 }
 
 // Names that would not look like cvars: all bytes count, none is trimmed.
@@ -115,11 +120,12 @@ TEST(OddList, NamesKeepNulHighBytesAndSpaces)
     const std::string path = dir.write("cvars.ini", "h v 1.x\r\n\0n\0\r\n\xE9t\xE9\n r_a\nr_a \n \xFF \n"s);
     const ListResult r = LoadCvars(path);
     ASSERT_TRUE(r) << r.message;
-    EXPECT_EQ(r.list.names, (std::vector<std::string>{"", "\0n\0"s, "\xE9t\xE9", " r_a", "r_a ", " \xFF "}));
+    EXPECT_EQ(
+        r.list.names, (std::vector<std::string> { "", "\0n\0"s, "\xE9t\xE9", " r_a", "r_a ", " \xFF " }));
 
     const std::string config = "set \0n\0 1\nset \xE9t\xE9 1\nset r_a 1\nset  r_a  1\nset  \xFF  x\n"s;
     const std::vector<Finding> findings = scanBuffer(config, Matcher(r.list));
-    EXPECT_EQ(findings, (std::vector<Finding>{{0, 1}, {1, 2}, {3, 3}, {3, 4}, {4, 5}}));
+    EXPECT_EQ(findings, (std::vector<Finding> { { 0, 1 }, { 1, 2 }, { 3, 3 }, { 3, 4 }, { 4, 5 } }));
     EXPECT_EQ(findings, reference::scan(config, r.list));
 }
 
@@ -134,9 +140,10 @@ TEST(OddList, HundredThousandNames)
     ASSERT_EQ(r.list.count(), 100000U);
     EXPECT_EQ(r.list.names.back(), "cvar_99999");
 
-    const std::string config = "seta cvar_99999 1\nseta cvar_0 1 cvar_5 \nseta cvar_100000 1\nbind cvar_7 1\n";
+    const std::string config
+        = "seta cvar_99999 1\nseta cvar_0 1 cvar_5 \nseta cvar_100000 1\nbind cvar_7 1\n";
     const std::vector<Finding> findings = scanBuffer(config, Matcher(r.list));
-    EXPECT_EQ(findings, (std::vector<Finding>{{0, 100000}, {1, 1}, {1, 6}}));
+    EXPECT_EQ(findings, (std::vector<Finding> { { 0, 100000 }, { 1, 1 }, { 1, 6 } }));
     EXPECT_EQ(findings, reference::scan(config, r.list));
 }
 
@@ -157,25 +164,26 @@ TEST(OddList, ListCheckedAsItsOwnConfig)
     const ListResult r = LoadCvars(path);
     ASSERT_TRUE(r) << r.message;
     expectFileScansLikeReference(path, r.list);
-    EXPECT_EQ(CheckConfig(path, Matcher(r.list)).findings, (std::vector<Finding>{{2, 1}, {4, 1}, {4, 3}}));
+    EXPECT_EQ(
+        CheckConfig(path, Matcher(r.list)).findings, (std::vector<Finding> { { 2, 1 }, { 4, 1 }, { 4, 3 } }));
 }
 
 // Paths that are legal but awkward: each names a file that is found and read.
-class OddPath : public ::testing::TestWithParam<const char*> {};
+class OddPath : public ::testing::TestWithParam<const char*> { };
 
 TEST_P(OddPath, IsReadLikeAnyOther)
 {
     TempDir dir;
     const std::string path = dir.write(GetParam(), "seta r_a 1\n");
     EXPECT_TRUE(FileExists(path));
-    const ScanResult r = CheckConfig(path, Matcher(listOf({"r_a"})));
+    const ScanResult r = CheckConfig(path, Matcher(listOf({ "r_a" })));
     ASSERT_TRUE(r) << describe(r.file);
-    EXPECT_EQ(r.findings, (std::vector<Finding>{{0, 1}}));
+    EXPECT_EQ(r.findings, (std::vector<Finding> { { 0, 1 } }));
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, OddPath,
-                         ::testing::Values("caf\xE9 \xFF.cfg", "my config.cfg", "-x.cfg", " lead and trail ",
-                                           "new\nline.cfg", "sub dir/--.cfg"));
+    ::testing::Values("caf\xE9 \xFF.cfg", "my config.cfg", "-x.cfg", " lead and trail ", "new\nline.cfg",
+        "sub dir/--.cfg"));
 
 // A file that exists at the end of more than PATH_MAX bytes of directories: made and removed
 // one level at a time, since the whole path cannot be used.
@@ -279,8 +287,8 @@ private:
 // append while a path is set, and stop after kMaxAppends so that a reader that chases the writer
 // fails the test instead of hanging it.
 namespace grower {
-std::atomic<const char*> path{nullptr};
-std::atomic<int> appends{0};
+std::atomic<const char*> path { nullptr };
+std::atomic<int> appends { 0 };
 constexpr int kMaxAppends = 2000;
 
 void afterRead()
@@ -327,7 +335,7 @@ TEST(ChangingFile, KeptGrowingIsReadUpToItsSizeAtOpening)
         original += "seta r_a 1\n";
     const std::string path = dir.write("grow.cfg", original);
     const std::size_t lines = original.size() / 11;
-    const CvarList list = listOf({"r_a", "cg_b"});
+    const CvarList list = listOf({ "r_a", "cg_b" });
 
     grower::appends = 0;
     grower::path = path.c_str();
@@ -391,7 +399,7 @@ struct DenialCase {
     const char* message;
 };
 
-class PermissionDenied : public ::testing::TestWithParam<DenialCase> {};
+class PermissionDenied : public ::testing::TestWithParam<DenialCase> { };
 
 TEST_P(PermissionDenied, IsReportedAsSuch)
 {
@@ -419,13 +427,14 @@ TEST_P(PermissionDenied, IsReportedAsSuch)
     EXPECT_EQ(status, 0) << "expected \"" << c.message << "\" from LoadFile and LoadCvars";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Modes, PermissionDenied,
+INSTANTIATE_TEST_SUITE_P(Modes, PermissionDenied,
     ::testing::Values(
-        DenialCase{"unreadableFile", [](const std::filesystem::path&, const std::string& f) { ::chmod(f.c_str(), 0600); },
-                   FileError::Unreadable, "cannot read: Permission denied"},
-        DenialCase{"unsearchableFolder", [](const std::filesystem::path& d, const std::string&) { ::chmod(d.c_str(), 0700); },
-                   FileError::Missing, "permission denied"}),
+        DenialCase { "unreadableFile",
+            [](const std::filesystem::path&, const std::string& f) { ::chmod(f.c_str(), 0600); },
+            FileError::Unreadable, "cannot read: Permission denied" },
+        DenialCase { "unsearchableFolder",
+            [](const std::filesystem::path& d, const std::string&) { ::chmod(d.c_str(), 0700); },
+            FileError::Missing, "permission denied" }),
     tromel::testing::ByLabel());
 
 } // namespace

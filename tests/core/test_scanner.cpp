@@ -37,64 +37,60 @@ struct RuleCase {
     std::vector<std::string> items; // findings only; " " and the total are checked separately
 };
 
-class Rule : public ::testing::TestWithParam<RuleCase> {};
+class Rule : public ::testing::TestWithParam<RuleCase> { };
 
 TEST_P(Rule, ReportsExactly)
 {
-    const CvarList list = makeList({"r_a", "cg_b"});
+    const CvarList list = makeList({ "r_a", "cg_b" });
     std::vector<std::string> expected = GetParam().items;
     expected.push_back(" ");
     expected.push_back("Total: " + std::to_string(GetParam().items.size()) + " cvars interdite");
     EXPECT_EQ(reportOf(list, GetParam().config), expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Matching, Rule,
+INSTANTIATE_TEST_SUITE_P(Matching, Rule,
     ::testing::Values(
-        RuleCase{"twoLines", "seta r_a 1\nseta cg_b 0\n", {"Ligne: 0 - r_a", "Ligne: 1 - cg_b"}},
-        RuleCase{"blankLinesDoNotCount", "\n\nset r_a 1", {"Ligne: 0 - r_a"}},
-        RuleCase{"setAlone", "set r_a 1", {"Ligne: 0 - r_a"}},
-        RuleCase{"noSet", "bind x r_a 1", {}},
-        RuleCase{"caseDiffers", "seta R_A 1", {}},
-        RuleCase{"setCaseDiffers", "SETA r_a 1", {}},
-        RuleCase{"oncePerPair", "seta r_a 1 r_a 2", {"Ligne: 0 - r_a"}},
-        RuleCase{"twoNamesListOrder", "seta cg_b r_a ", {"Ligne: 0 - r_a", "Ligne: 0 - cg_b"}},
-        RuleCase{"finalSpace", "seta r_a cg_b ", {"Ligne: 0 - r_a", "Ligne: 0 - cg_b"}},
-        RuleCase{"longerName", "seta r_ab 1", {}},
-        RuleCase{"atLineEnd", "seta r_a", {}},
-        RuleCase{"atLineStart", "r_a set 1", {}},
-        RuleCase{"quoted", "seta \"r_a\" 1", {}},
-        RuleCase{"tabbed", "seta\tr_a\t1", {}},
-        RuleCase{"setAfterName", "bind x r_a ;reset", {"Ligne: 0 - r_a"}},
-        RuleCase{"setInsideWord", "x r_a offset", {"Ligne: 0 - r_a"}},
-        RuleCase{"crlfAndIndices", "seta x 1\r\n\r\nseta r_a 1\r\nseta cg_b 1\r\n",
-                 {"Ligne: 1 - r_a", "Ligne: 2 - cg_b"}},
-        RuleCase{"sharedSpace", "seta r_a cg_b 1", {"Ligne: 0 - r_a", "Ligne: 0 - cg_b"}}),
+        RuleCase { "twoLines", "seta r_a 1\nseta cg_b 0\n", { "Ligne: 0 - r_a", "Ligne: 1 - cg_b" } },
+        RuleCase { "blankLinesDoNotCount", "\n\nset r_a 1", { "Ligne: 0 - r_a" } },
+        RuleCase { "setAlone", "set r_a 1", { "Ligne: 0 - r_a" } }, RuleCase { "noSet", "bind x r_a 1", {} },
+        RuleCase { "caseDiffers", "seta R_A 1", {} }, RuleCase { "setCaseDiffers", "SETA r_a 1", {} },
+        RuleCase { "oncePerPair", "seta r_a 1 r_a 2", { "Ligne: 0 - r_a" } },
+        RuleCase { "twoNamesListOrder", "seta cg_b r_a ", { "Ligne: 0 - r_a", "Ligne: 0 - cg_b" } },
+        RuleCase { "finalSpace", "seta r_a cg_b ", { "Ligne: 0 - r_a", "Ligne: 0 - cg_b" } },
+        RuleCase { "longerName", "seta r_ab 1", {} }, RuleCase { "atLineEnd", "seta r_a", {} },
+        RuleCase { "atLineStart", "r_a set 1", {} }, RuleCase { "quoted", "seta \"r_a\" 1", {} },
+        RuleCase { "tabbed", "seta\tr_a\t1", {} },
+        RuleCase { "setAfterName", "bind x r_a ;reset", { "Ligne: 0 - r_a" } },
+        RuleCase { "setInsideWord", "x r_a offset", { "Ligne: 0 - r_a" } },
+        RuleCase { "crlfAndIndices", "seta x 1\r\n\r\nseta r_a 1\r\nseta cg_b 1\r\n",
+            { "Ligne: 1 - r_a", "Ligne: 2 - cg_b" } },
+        RuleCase { "sharedSpace", "seta r_a cg_b 1", { "Ligne: 0 - r_a", "Ligne: 0 - cg_b" } }),
     tromel::testing::ByLabel());
 
 TEST(Scan, DuplicatesTrailingSpacesAndEmptyNames)
 {
     // Index 2 is empty and never matches; 1 and 4 are the same name and both report.
-    const CvarList list = makeList({"r_a", "", "x y", "r_a", "r_b ", " "});
+    const CvarList list = makeList({ "r_a", "", "x y", "r_a", "r_b ", " " });
     EXPECT_EQ(reportOf(list, "seta r_a 1\nset x y 1\nset r_b  1\nset   x"),
-              (std::vector<std::string>{"Ligne: 0 - r_a", "Ligne: 0 - r_a", "Ligne: 1 - x y", "Ligne: 2 - r_b ",
-                                        "Ligne: 3 -  ", " ", "Total: 5 cvars interdite"}));
+        (std::vector<std::string> { "Ligne: 0 - r_a", "Ligne: 0 - r_a", "Ligne: 1 - x y", "Ligne: 2 - r_b ",
+            "Ligne: 3 -  ", " ", "Total: 5 cvars interdite" }));
 }
 
 TEST(Scan, EmptyListReportsOnlyTheTotal)
 {
-    EXPECT_EQ(reportOf(makeList({}), "seta r_a 1"), (std::vector<std::string>{" ", "Total: 0 cvars interdite"}));
+    EXPECT_EQ(
+        reportOf(makeList({}), "seta r_a 1"), (std::vector<std::string> { " ", "Total: 0 cvars interdite" }));
 }
 
 TEST(CheckConfig, FilesAndTheirFailures)
 {
     TempDir dir;
-    const CvarList list = makeList({"r_a"});
+    const CvarList list = makeList({ "r_a" });
     const Matcher matcher(list);
 
     const ScanResult ok = CheckConfig(dir.write("a.cfg", "seta r_a 1\nseta r_a 2"), matcher);
     ASSERT_TRUE(ok);
-    EXPECT_EQ(ok.findings, (std::vector<Finding>{{0, 1}, {1, 1}}));
+    EXPECT_EQ(ok.findings, (std::vector<Finding> { { 0, 1 }, { 1, 1 } }));
     EXPECT_EQ(ok.lines, 2U);
 
     EXPECT_EQ(CheckConfig(dir.write("e.cfg", ""), matcher).file.error, FileError::Empty);
@@ -105,7 +101,7 @@ TEST(CheckConfig, FilesAndTheirFailures)
 
 // Random lists and configs from a small alphabet, so that near misses, names with spaces, names at
 // line ends, duplicates, high bytes and every break mix come up often.
-class Differential : public ::testing::TestWithParam<unsigned> {};
+class Differential : public ::testing::TestWithParam<unsigned> { };
 
 std::string randomText(std::mt19937& rng, std::size_t maxLen, std::string_view alphabet)
 {
@@ -133,12 +129,13 @@ TEST_P(Differential, MatchesThePlainRuleAtEveryChunkSize)
         const std::vector<Finding> expected = reference::scan(config, list);
 
         ASSERT_EQ(scanBuffer(config, matcher), expected) << "seed " << GetParam() << " round " << round;
-        for (std::size_t chunk : {1U, 2U, 3U, 5U, 13U}) {
+        for (std::size_t chunk : { 1U, 2U, 3U, 5U, 13U }) {
             ScanStream stream(matcher);
             for (std::size_t i = 0; i < config.size(); i += chunk)
                 stream.onChunk(std::string_view(config).substr(i, chunk));
             stream.finish();
-            ASSERT_EQ(stream.findings(), expected) << "seed " << GetParam() << " round " << round << " chunk " << chunk;
+            ASSERT_EQ(stream.findings(), expected)
+                << "seed " << GetParam() << " round " << round << " chunk " << chunk;
         }
     }
 }
@@ -162,7 +159,7 @@ std::uint64_t referenceLines(std::string_view config)
     const std::vector<Finding> expected = reference::scan(config, list);
     if (scanBuffer(config, matcher) != expected)
         return ::testing::AssertionFailure() << "scanBuffer differs";
-    for (std::size_t chunk : {1U, 64U, 100U, 333U}) {
+    for (std::size_t chunk : { 1U, 64U, 100U, 333U }) {
         std::vector<Finding> found;
         ScanEngine engine(matcher.tables(), found, chunk);
         for (std::size_t i = 0; i < config.size();) {
@@ -182,7 +179,8 @@ std::uint64_t referenceLines(std::string_view config)
             return ::testing::AssertionFailure() << "chunk " << chunk << ": " << found.size() << " findings, "
                                                  << expected.size() << " expected";
         if (engine.lineCount() != referenceLines(config))
-            return ::testing::AssertionFailure() << "chunk " << chunk << ": line count " << engine.lineCount();
+            return ::testing::AssertionFailure()
+                << "chunk " << chunk << ": line count " << engine.lineCount();
     }
     return ::testing::AssertionSuccess();
 }
@@ -202,7 +200,7 @@ Sample randomSample(std::mt19937& rng)
     std::vector<std::string> names;
     for (auto count = rng() % 11; count > 0; --count)
         names.push_back(randomText(rng, rng() % 4 == 0 ? 150 : 6, nameBytes));
-    Sample s{makeList(names), {}};
+    Sample s { makeList(names), {} };
     for (auto pieces = rng() % 40; pieces > 0; --pieces) {
         switch (rng() % 4) {
         case 0:
@@ -222,7 +220,7 @@ Sample randomSample(std::mt19937& rng)
     return s;
 }
 
-class Seams : public ::testing::TestWithParam<unsigned> {};
+class Seams : public ::testing::TestWithParam<unsigned> { };
 
 TEST_P(Seams, SmallFillsMatchThePlainRule)
 {
@@ -245,11 +243,14 @@ TEST_P(Seams, FilesCutIntoPartsMatchThePlainRule)
         const std::string path = dir.write("c.cfg", s.config);
         const Matcher matcher(s.list);
         const std::uint64_t lines = referenceLines(s.config);
-        const std::vector<Finding> expected = lines > 0 ? reference::scan(s.config, s.list) : std::vector<Finding>{};
-        for (std::size_t parts : {2U, 3U, 7U, 40U}) {
-            const ScanResult r = CheckConfig(path, matcher, SplitPlan{0, parts, rng() % 2 == 0 ? 64U : 4096U});
+        const std::vector<Finding> expected
+            = lines > 0 ? reference::scan(s.config, s.list) : std::vector<Finding> {};
+        for (std::size_t parts : { 2U, 3U, 7U, 40U }) {
+            const ScanResult r
+                = CheckConfig(path, matcher, SplitPlan { 0, parts, rng() % 2 == 0 ? 64U : 4096U });
             ASSERT_EQ(r.lines, lines) << "seed " << GetParam() << " round " << round << " parts " << parts;
-            ASSERT_EQ(r.findings, expected) << "seed " << GetParam() << " round " << round << " parts " << parts;
+            ASSERT_EQ(r.findings, expected)
+                << "seed " << GetParam() << " round " << round << " parts " << parts;
         }
     }
 }
@@ -263,7 +264,7 @@ struct CornerCase {
     std::string config;
 };
 
-class Corners : public ::testing::TestWithParam<CornerCase> {};
+class Corners : public ::testing::TestWithParam<CornerCase> { };
 
 TEST_P(Corners, MatchThePlainRule)
 {
@@ -273,7 +274,10 @@ TEST_P(Corners, MatchThePlainRule)
     EXPECT_TRUE(engineMatches(list, GetParam().config, rng));
 }
 
-std::string spaces(std::size_t n) { return std::string(n, ' '); }
+std::string spaces(std::size_t n)
+{
+    return std::string(n, ' ');
+}
 
 std::string manyNamesConfig()
 {
@@ -302,28 +306,28 @@ std::vector<std::string> manyNames()
     return names;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Engine, Corners,
+INSTANTIATE_TEST_SUITE_P(Engine, Corners,
     ::testing::Values(
-        CornerCase{"spaceRunsAndNamesOfSpaces", {" ", "   ", " x", "x  ", "y"},
-                   "set" + spaces(200) + "x" + spaces(70) + "x\n" + spaces(130) + "y" + spaces(64) + "\n set  x  "},
-        CornerCase{"namesAfterSpaceRuns", {"a", "b c"}, "set" + spaces(300) + "a" + spaces(200) + "b c "},
-        CornerCase{"namesOfSpacesLongerThanABlock", {spaces(97), spaces(87), "a"},
-                   "set" + spaces(40) + "a" + spaces(300) + "\n" + spaces(20) + "set" + spaces(98) + "x"},
-        CornerCase{"nameWithManySpaces", {"a" + std::string(3000, ' ') + "a", "a"},
-                   "set a" + spaces(3000) + "a a " + spaces(5000)},
-        CornerCase{"moreNamesOnALineThanALineUsuallyHolds", manyNames(), manyNamesConfig()},
-        CornerCase{"namesLongerThanAFill", {std::string(300, 'a'), "a", "a a"},
-                   " " + std::string(300, 'a') + " set\n a a a set"},
-        CornerCase{"setAcrossFillsAfterBreaks", {"r_a"}, setAtLineStarts()},
-        CornerCase{"setAfterALongLine", {"r_a"}, " r_a " + std::string(5000, 'x') + "set"},
-        CornerCase{"setBeforeALongLine", {"r_a"}, "set" + std::string(5000, 'x') + " r_a "}),
+        CornerCase { "spaceRunsAndNamesOfSpaces", { " ", "   ", " x", "x  ", "y" },
+            "set" + spaces(200) + "x" + spaces(70) + "x\n" + spaces(130) + "y" + spaces(64) + "\n set  x  " },
+        CornerCase {
+            "namesAfterSpaceRuns", { "a", "b c" }, "set" + spaces(300) + "a" + spaces(200) + "b c " },
+        CornerCase { "namesOfSpacesLongerThanABlock", { spaces(97), spaces(87), "a" },
+            "set" + spaces(40) + "a" + spaces(300) + "\n" + spaces(20) + "set" + spaces(98) + "x" },
+        CornerCase { "nameWithManySpaces", { "a" + std::string(3000, ' ') + "a", "a" },
+            "set a" + spaces(3000) + "a a " + spaces(5000) },
+        CornerCase { "moreNamesOnALineThanALineUsuallyHolds", manyNames(), manyNamesConfig() },
+        CornerCase { "namesLongerThanAFill", { std::string(300, 'a'), "a", "a a" },
+            " " + std::string(300, 'a') + " set\n a a a set" },
+        CornerCase { "setAcrossFillsAfterBreaks", { "r_a" }, setAtLineStarts() },
+        CornerCase { "setAfterALongLine", { "r_a" }, " r_a " + std::string(5000, 'x') + "set" },
+        CornerCase { "setBeforeALongLine", { "r_a" }, "set" + std::string(5000, 'x') + " r_a " }),
     tromel::testing::ByLabel());
 
 TEST(Report, ItemsAreMadeOnDemand)
 {
-    const CvarList list = makeList({"r_a", "\xE9t\xE9"});
-    const std::vector<Finding> findings{{12, 2}, {3000000000ULL, 1}};
+    const CvarList list = makeList({ "r_a", "\xE9t\xE9" });
+    const std::vector<Finding> findings { { 12, 2 }, { 3000000000ULL, 1 } };
     const Report report(list, findings);
     ASSERT_EQ(report.size(), 4U);
     EXPECT_EQ(report.item(0), "Ligne: 12 - \xE9t\xE9");

@@ -71,8 +71,8 @@ inline ScanStream& feed(ScanStream& stream, std::string_view data, std::string_v
 {
     std::size_t at = 0;
     for (std::size_t step = 0; at < data.size(); ++step) {
-        const std::size_t size =
-            plan.empty() ? data.size() : 1 + static_cast<unsigned char>(plan[step % plan.size()]) % 61;
+        const std::size_t size
+            = plan.empty() ? data.size() : 1 + static_cast<unsigned char>(plan[step % plan.size()]) % 61;
         stream.onChunk(data.substr(at, size));
         at += size;
     }
@@ -87,7 +87,8 @@ inline void requireSameFindings(std::string_view config, const CvarList& list, s
     const Matcher matcher(list);
     require(scanBuffer(config, matcher) == expected, "scanBuffer differs from the plain rule");
     ScanStream stream(matcher);
-    require(feed(stream, config, plan).findings() == expected, "ScanStream in pieces differs from the plain rule");
+    require(feed(stream, config, plan).findings() == expected,
+        "ScanStream in pieces differs from the plain rule");
 }
 
 } // namespace tromel::fuzz

@@ -11,12 +11,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     const std::string_view data(reinterpret_cast<const char*>(bytes), size);
     const std::vector<std::string> expected = fuzz::plainLines(data);
 
-    const LineList lines{std::string(data)};
+    const LineList lines { std::string(data) };
     fuzz::require(lines.toStrings() == expected, "LineList differs from the plain splitter");
 
     std::size_t seen = 0;
     forEachLine(data, [&](std::string_view line) {
-        fuzz::require(seen < expected.size() && line == expected[seen], "forEachLine differs from the plain splitter");
+        fuzz::require(
+            seen < expected.size() && line == expected[seen], "forEachLine differs from the plain splitter");
         ++seen;
     });
     fuzz::require(seen == expected.size(), "forEachLine missed lines");
@@ -27,6 +28,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     const Matcher matcher(list);
     ScanStream stream(matcher);
     fuzz::require(fuzz::feed(stream, data, data.substr(0, 8)).lineCount() == expected.size(),
-                  "ScanStream counts lines differently");
+        "ScanStream counts lines differently");
     return 0;
 }
