@@ -1,5 +1,6 @@
 #include "AuditCommand.h"
 
+#include "Cli.h"
 #include "Json.h"
 
 #include <nlohmann/json.hpp>
@@ -16,7 +17,6 @@ namespace tromel::cli {
 
 namespace {
 
-constexpr const char* kProgram = "tromel-check";
 
 // A file's audit, or the exception that stopped it.
 struct Outcome {

@@ -32,8 +32,6 @@ namespace tromel::cli {
 
 namespace {
 
-constexpr const char* kProgram = "tromel-check";
-
 struct Options {
     std::string listPath;
     std::string format = "text";
