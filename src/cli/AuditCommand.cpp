@@ -17,7 +17,6 @@ namespace tromel::cli {
 
 namespace {
 
-
 // A file's audit, or the exception that stopped it.
 struct Outcome {
     AuditResult result;
