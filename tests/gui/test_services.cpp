@@ -106,7 +106,6 @@ private slots:
         QVERIFY(!next.anotherInstanceRunning()); // asking again does not find itself
     }
 
-    void programDir() { QCOMPARE(QtFormServices().programDir(), QCoreApplication::applicationDirPath()); }
 };
 
 int main(int argc, char* argv[])
