@@ -105,7 +105,6 @@ private slots:
         QVERIFY(!next.anotherInstanceRunning());
         QVERIFY(!next.anotherInstanceRunning()); // asking again does not find itself
     }
-
 };
 
 int main(int argc, char* argv[])
