@@ -1,6 +1,7 @@
 #include "Audit.h"
 
 #include "AuditConsole.h"
+#include "Reader.h"
 
 #include <algorithm>
 #include <deque>
@@ -137,34 +138,6 @@ void cutAtNul(std::string& text)
     const std::size_t nul = text.find('\0');
     if (nul != std::string::npos)
         text.resize(nul);
-}
-
-// The whole file in one string reserved at its size, so that a big config costs its size once.
-FileStatus readWhole(const std::string& path, std::string& text)
-{
-    struct Append final : ChunkSink {
-        explicit Append(std::string& out)
-            : m_out(out)
-        {
-        }
-        void onChunk(std::string_view chunk) override { m_out.append(chunk); }
-        std::string& m_out;
-    };
-    std::string data;
-    std::error_code ec;
-    const std::uintmax_t size = fs::file_size(path, ec);
-    if (!ec && size < data.max_size()) {
-        try {
-            data.reserve(static_cast<std::size_t>(size));
-        } catch (const std::bad_alloc&) {
-            // Reading fails the same way if memory is short; until then, grow as needed.
-        }
-    }
-    Append sink(data);
-    const FileStatus status = streamFile(path, sink);
-    if (status)
-        text = std::move(data);
-    return status;
 }
 
 std::string canonicalKey(const fs::path& path)
@@ -1011,7 +984,7 @@ std::vector<const AuditStep*> AuditResult::route(const AuditFinding& f) const
 AuditResult auditConfig(const std::string& path, const AuditList& list, Dialect dialect)
 {
     std::string text;
-    const FileStatus status = readWhole(path, text);
+    const FileStatus status = readWhole(path, text, 0, true);
     if (!status) {
         AuditResult result;
         result.file = status;

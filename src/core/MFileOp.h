@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FileStatus.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -8,27 +10,6 @@
 #include <vector>
 
 namespace tromel {
-
-/// Why a file could not be used. Missing and NotRegular are both "not found" to callers that only
-/// ask FileExists; they are kept apart so that messages can say which.
-enum class FileError {
-    None,
-    Missing, // nothing there, a dangling link, or an unreachable path
-    NotRegular, // a directory, FIFO, socket or device: never opened for reading
-    Empty, // a regular file with no bytes
-    Unreadable, // open or read failed (permissions, I/O error)
-    NoLines, // only line breaks (the LineList form only)
-};
-
-struct FileStatus {
-    FileError error = FileError::None;
-    int errnum = 0; // errno of the failed call, when there was one
-
-    explicit operator bool() const { return error == FileError::None; }
-};
-
-/// A plain-words cause, for messages ("no such file", "is a directory", ...).
-std::string describe(const FileStatus& status);
 
 /// True when path names a regular file, or a link to one. Directories, FIFOs, sockets, devices
 /// and dangling links are not files.
@@ -79,14 +60,5 @@ template <typename F> void forEachLine(std::string_view data, F&& onLine)
 FileStatus LoadFile(const std::string& path, std::string& text, std::int64_t byteLimit = 0);
 FileStatus LoadFile(const std::string& path, LineList& lines, std::int64_t byteLimit = 0);
 FileStatus LoadFile(const std::string& path, std::vector<std::uint8_t>& bytes, std::int64_t byteLimit = 0);
-
-/// Streams a regular file in chunks without holding it whole. onChunk(std::string_view) sees
-/// every byte once, in order. Empty files answer FileError::Empty and call nothing.
-class ChunkSink {
-public:
-    virtual ~ChunkSink() = default;
-    virtual void onChunk(std::string_view chunk) = 0;
-};
-FileStatus streamFile(const std::string& path, ChunkSink& sink, std::size_t chunkSize = 1 << 20);
 
 } // namespace tromel

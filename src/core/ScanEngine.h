@@ -142,13 +142,4 @@ private:
     std::vector<std::uint32_t> m_sortBuf;
 };
 
-/// How CheckConfig cuts a file into parts scanned at once. By default, parts of 8 MiB or more, at
-/// most one a thread; tests force many small parts and small reads to reach every seam.
-struct SplitPlan {
-    unsigned threads = 0; // 0: one per core
-    std::size_t parts = 0; // not 0: exactly this many (at most one a byte), one thread each
-    std::size_t chunk = 0; // not 0: bytes per read
-};
-ScanResult CheckConfig(const std::string& path, const Matcher& matcher, const SplitPlan& plan);
-
 } // namespace tromel

@@ -1,10 +1,7 @@
 #pragma once
 
-#include "MFileOp.h"
-
 #include <cstdint>
 #include <memory>
-#include <string>
 #include <string_view>
 #include <vector>
 
@@ -21,10 +18,11 @@ struct Finding {
     friend bool operator==(const Finding&, const Finding&) = default;
 };
 
-/// The matching rule: line j and name k make a finding when the name is not empty, the line
-/// holds " " + name + " " and the line holds "set" anywhere. Comparisons are exact, byte-wise and
-/// case-sensitive. A pair is reported once however often the name occurs; findings come by line,
-/// then by list index, and duplicate names in the list are reported at each of their indices.
+/// The list's names, made ready for scanning. The matching rule: line j and name k make a finding
+/// when the name is not empty, the line holds " " + name + " " and the line holds "set" anywhere.
+/// Comparisons are exact, byte-wise and case-sensitive. A pair is reported once however often the
+/// name occurs; findings come by line, then by list index, and duplicate names in the list are
+/// reported at each of their indices. Build once; scanners on several threads may share it.
 class Matcher {
 public:
     explicit Matcher(const CvarList& list);
@@ -39,40 +37,28 @@ private:
     std::unique_ptr<Tables> m_tables;
 };
 
-/// Incremental scan over a byte stream; feed chunks of any size, then finish().
-class ScanStream final : public ChunkSink {
+/// A scan over a byte stream fed in pieces of any size. Lines are the non-empty runs of bytes
+/// other than CR and LF, counted from 0 at the scanner's start.
+class LineScanner {
 public:
-    explicit ScanStream(const Matcher& matcher);
-    ~ScanStream() override;
-    ScanStream(const ScanStream&) = delete;
-    ScanStream& operator=(const ScanStream&) = delete;
+    explicit LineScanner(const Matcher& matcher);
+    ~LineScanner();
+    LineScanner(const LineScanner&) = delete;
+    LineScanner& operator=(const LineScanner&) = delete;
 
-    void onChunk(std::string_view chunk) override;
-    void finish();
-
-    const std::vector<Finding>& findings() const { return m_findings; }
-    std::vector<Finding> takeFindings() { return std::move(m_findings); }
-    std::uint64_t lineCount() const { return m_lines; }
+    /// Scans the next bytes and appends the findings of the lines known so far to out, in order.
+    void feed(std::string_view bytes, std::vector<Finding>& out);
+    /// The end of the stream: appends the last line's findings.
+    void finish(std::vector<Finding>& out);
+    /// Non-empty lines seen so far; after finish(), all of them.
+    std::uint64_t lineCount() const;
 
 private:
     struct State;
     std::unique_ptr<State> m_state;
-    std::vector<Finding> m_findings;
-    std::uint64_t m_lines = 0;
 };
 
+/// The findings of bytes held in memory.
 std::vector<Finding> scanBuffer(std::string_view data, const Matcher& matcher);
-
-struct ScanResult {
-    FileStatus file; // Empty also for a file of only line breaks
-    std::vector<Finding> findings; // meaningful only when file is ok
-    std::uint64_t lines = 0;
-
-    explicit operator bool() const { return static_cast<bool>(file); }
-};
-
-/// Scans a config file without holding it whole in memory. A large file is cut at line breaks
-/// into parts scanned on up to `threads` threads (0: one per core); the result is the same.
-ScanResult CheckConfig(const std::string& path, const Matcher& matcher, unsigned threads = 0);
 
 } // namespace tromel

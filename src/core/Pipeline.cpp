@@ -1,0 +1,33 @@
+#include "Pipeline.h"
+
+#include <algorithm>
+
+namespace tromel {
+
+void Checker::textReportBegin(std::string&, std::string_view, bool) const
+{
+}
+
+void Checker::textReportEnd(std::string&, std::uint64_t) const
+{
+}
+
+void Checker::textSummary(std::string& out, std::uint64_t total) const
+{
+    out += "Total: " + std::to_string(total) + (total == 1 ? " finding\n" : " findings\n");
+}
+
+void Checker::jsonHeader(FieldWriter&) const
+{
+}
+
+std::string oneLine(std::string_view text)
+{
+    std::string out(text);
+    std::replace_if(
+        out.begin(), out.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; },
+        ' ');
+    return out;
+}
+
+} // namespace tromel
