@@ -10,6 +10,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -86,9 +87,14 @@ inline CvarList listOf(std::vector<std::string> names)
 
 // Collects what scanConfig hands over; with stopAfter set, wants no more after that many.
 struct Collected final : FindingBatches {
-    void take(const Finding* f, std::size_t n) override { findings.insert(findings.end(), f, f + n); }
-    bool cancelled() const override { return stopAfter != 0 && findings.size() >= stopAfter; }
+    void take(const Finding* f, std::size_t n) override
+    {
+        findings.insert(findings.end(), f, f + n);
+        taken += n;
+    }
+    bool cancelled() const override { return stopAfter != 0 && taken >= stopAfter; }
     std::vector<Finding> findings;
+    std::atomic<std::size_t> taken { 0 }; // asked from any thread, unlike findings
     std::size_t stopAfter = 0;
 };
 
