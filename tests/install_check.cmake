@@ -5,10 +5,12 @@ execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD} --prefix ${PREFIX} R
 if(NOT rc EQUAL 0)
     message(FATAL_ERROR "cmake --install failed: ${rc}")
 endif()
-set(expected bin/tromel-check bin/cvars.ini)
+set(expected bin/tromel-check${EXE} bin/cvars.ini)
 if(GUI)
-    list(APPEND expected bin/TromelRimbolt share/applications/TromelRimbolt.desktop
-        share/icons/hicolor/128x128/apps/TromelRimbolt.png)
+    list(APPEND expected bin/TromelRimbolt${EXE})
+endif()
+if(GUI AND NOT EXE) # the desktop entry and icon are for Linux desktops
+    list(APPEND expected share/applications/TromelRimbolt.desktop share/icons/hicolor/128x128/apps/TromelRimbolt.png)
 endif()
 foreach(f ${expected})
     if(NOT EXISTS ${PREFIX}/${f})

@@ -189,6 +189,8 @@ int checkFiles(const Options& opt, const std::string& listPath, const CvarList& 
 
 void describeOptions(CLI::App& app, Options& opt)
 {
+    // "/x" is a path on every system, never an option, Windows included.
+    app.allow_windows_style_options(false);
     app.get_formatter()->column_width(28);
     app.add_option("--list", opt.listPath, "Forbidden-cvar list (default: cvars.ini beside the program)")
         ->option_text("PATH");

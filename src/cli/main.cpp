@@ -2,12 +2,17 @@
 #include "platform/NativeFile.h"
 
 #include <iostream>
+#include <string>
 #include <system_error>
+#include <vector>
 
-int main(int argc, char** argv)
+namespace {
+
+int runMain(const std::vector<std::string>& args)
 {
     std::ios::sync_with_stdio(false);
-    int status = tromel::cli::run(std::vector<std::string>(argv, argv + argc), std::cout, std::cerr);
+    tromel::platform::useByteStreams();
+    int status = tromel::cli::run(args, std::cout, std::cerr);
     // Some systems report a failed write only when the file is closed; a failure run() already
     // reported leaves std::cout failed.
     if (std::cout.flush() && std::cout.good()) {
@@ -19,3 +24,22 @@ int main(int argc, char** argv)
     }
     return status;
 }
+
+} // namespace
+
+#if defined(_WIN32)
+// Windows hands over the arguments in UTF-16 here, whatever the code page; the program works in
+// UTF-8 throughout.
+int wmain(int argc, wchar_t** argv)
+{
+    std::vector<std::string> args;
+    for (int i = 0; i < argc; ++i)
+        args.push_back(tromel::platform::pathToUtf8(argv[i]));
+    return runMain(args);
+}
+#else
+int main(int argc, char** argv)
+{
+    return runMain(std::vector<std::string>(argv, argv + argc));
+}
+#endif

@@ -17,6 +17,8 @@ std::string describe(const FileStatus& status)
     case FileError::Missing:
         if (status.errnum == 0 || status.errnum == ENOENT)
             return "no such file";
+        if (status.errnum == ENAMETOOLONG) // the C libraries word it differently
+            return "file name too long";
         { // a loop, a name too long, a folder that may not be searched: say which
             std::string why = std::generic_category().message(status.errnum);
             if (!why.empty())

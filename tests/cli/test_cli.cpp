@@ -1,13 +1,16 @@
 #include "Cli.h"
-#include "TestSupport.h"
+#include "ProcessSupport.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+
 #include <cerrno>
 #include <cstdlib>
 #include <sstream>
-#include <sys/stat.h>
 
 using tromel::testing::TempDir;
 using namespace std::string_literals;
@@ -38,7 +41,7 @@ protected:
     {
         return m_dir.write(name, bytes);
     }
-    std::string path(const std::string& name) const { return (m_dir.path() / name).string(); }
+    std::string path(const std::string& name) const { return m_dir.path(name); }
 
     TempDir m_dir;
     std::string m_list;
@@ -119,7 +122,9 @@ TEST_P(Status, ExitStatusAndMessage)
     write("hit.cfg", "seta r_a 1\n");
     write("bad.ini", "only two\nr_a\n");
     write("empty.ini", "only a 1.header\n");
+#if !defined(_WIN32)
     ::mkfifo(path("fifo.cfg").c_str(), 0600);
+#endif
     std::vector<std::string> args;
     for (const std::string& a : GetParam().args)
         args.push_back(a.rfind('@', 0) == 0 ? path(a.substr(1)) : a);
@@ -133,7 +138,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, Status,
         StatusCase { "found", { "--list", "@cvars.ini", "@ok.cfg", "@hit.cfg" }, 1, "" },
         StatusCase { "missingFileWins", { "--list", "@cvars.ini", "@hit.cfg", "@none.cfg" }, 2,
             "none.cfg: no such file" },
-        StatusCase { "fifo", { "--list", "@cvars.ini", "@fifo.cfg" }, 2, "fifo.cfg: not a regular file" },
         StatusCase { "missingList", { "--list", "@no.ini", "@ok.cfg" }, 2, "cvars.ini not found." },
         StatusCase { "listIsDirectory", { "--list", "@", "@ok.cfg" }, 2, "cvars.ini not found." },
         StatusCase { "malformedHeader", { "--list", "@bad.ini", "@ok.cfg" }, 2,
@@ -147,6 +151,17 @@ INSTANTIATE_TEST_SUITE_P(Cases, Status,
         StatusCase { "listWithoutNames", { "--list", "@empty.ini", "@hit.cfg" }, 0,
             "empty.ini: list has no names: nothing can be found" }),
     tromel::testing::ByLabel());
+#if defined(_WIN32)
+INSTANTIATE_TEST_SUITE_P(Windows, Status,
+    ::testing::Values(
+        StatusCase { "device", { "--list", "@cvars.ini", "@nul.cfg" }, 2, "nul.cfg: not a regular file" }),
+    tromel::testing::ByLabel());
+#else
+INSTANTIATE_TEST_SUITE_P(Posix, Status,
+    ::testing::Values(
+        StatusCase { "fifo", { "--list", "@cvars.ini", "@fifo.cfg" }, 2, "fifo.cfg: not a regular file" }),
+    tromel::testing::ByLabel());
+#endif
 
 TEST_F(Cli, JsonIsValidForAnyByte)
 {
@@ -221,7 +236,7 @@ TEST_F(Cli, HelpAndVersionGoToStdout)
 TEST_F(Cli, DoubleDashAllowsLeadingDashPaths)
 {
     write("-x.cfg", "seta r_a 1\n");
-    const std::string cwd = std::filesystem::current_path().string();
+    const std::filesystem::path cwd = std::filesystem::current_path();
     std::filesystem::current_path(m_dir.path());
     const Outcome o = run({ "--", "-x.cfg" });
     std::filesystem::current_path(cwd);
@@ -232,16 +247,11 @@ TEST_F(Cli, DoubleDashAllowsLeadingDashPaths)
 // The real executable finds the list beside itself, whatever the working directory.
 TEST(CliBinary, DefaultListIsBesideTheExecutable)
 {
-    const char* bin = std::getenv("TROMEL_BIN_DIR");
-    ASSERT_NE(bin, nullptr);
     TempDir dir;
-    const std::string out = (dir.path() / "out").string();
-    const std::string cmd = "cd " + dir.path().string() + " && " + bin + "/tromel-check --info > " + out;
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
-    std::ifstream in(out);
-    std::string first;
-    std::getline(in, first);
-    EXPECT_EQ(first, "Version: 1");
+    const tromel::testing::Outcome o = tromel::testing::runCheck(
+        tromel::testing::Launch { { "--info" }, tromel::testing::utf8(dir.path()) });
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out.substr(0, o.out.find('\n')), "Version: 1");
 }
 
 } // namespace

@@ -68,6 +68,10 @@ class Console : public ::testing::TestWithParam<Case> { };
 TEST_P(Console, FindsWhatTheGameRuns)
 {
     const Case& c = GetParam();
+#if defined(_WIN32)
+    if (c.label == "execCaseAndBackslash")
+        GTEST_SKIP() << "the file system finds Sub\\Other.cfg as written: the report shows that spelling";
+#endif
     TempDir dir;
     for (const auto& [name, text] : c.files)
         dir.write(name, text);
@@ -352,9 +356,11 @@ TEST(Audit, FileProblemsAreValues)
     EXPECT_EQ(auditConfig(dir.write("empty.cfg", ""), list, Dialect::Both).file.error, FileError::Empty);
     EXPECT_EQ(
         auditConfig(dir.write("breaks.cfg", "\r\n\n"), list, Dialect::Both).file.error, FileError::NoLines);
+#if !defined(_WIN32) // nul.cfg is the null device there
     const AuditResult nul = auditConfig(dir.write("nul.cfg", "\0\0seta r_picmip 1"s), list, Dialect::Both);
     EXPECT_TRUE(nul);
     EXPECT_TRUE(nul.findings.empty());
+#endif
 }
 
 // Inputs built to be slow if any step were not linear; they must simply finish with the right answer.

@@ -60,9 +60,14 @@ private:
 FileStatus statRegular(const std::string& path);
 
 /// A path from UTF-8 bytes (on POSIX, from the bytes as they are), and back. Every path that the
-/// program takes from a user or builds goes through these two.
+/// program takes from a user or builds goes through these two. On Windows, bytes that are not
+/// UTF-8 are read as Windows-1252, as the game itself names files.
 std::filesystem::path pathFromUtf8(std::string_view path);
 std::string pathToUtf8(const std::filesystem::path& path);
+
+/// Makes standard output and standard error pass bytes as they are (Windows would add a CR before
+/// each LF), and a Windows console show them as UTF-8 until the program exits.
+void useByteStreams();
 
 /// Closes standard output, as the last thing before exit, and answers the errno of a failure
 /// that only shows then (0 when none). A descriptor that was never open is no failure.

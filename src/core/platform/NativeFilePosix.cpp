@@ -140,7 +140,8 @@ FileStatus NativeFile::readAt(std::uint64_t offset, char* buffer, std::size_t n,
 FileStatus statRegular(const std::string& path)
 {
     struct stat st { };
-    if (path.empty())
+    // A NUL would end the name early and name another file.
+    if (path.empty() || path.find('\0') != std::string::npos)
         return { FileError::Missing, ENOENT };
     if (::stat(path.c_str(), &st) != 0)
         return { FileError::Missing, errno };
@@ -155,6 +156,11 @@ std::filesystem::path pathFromUtf8(std::string_view path)
 std::string pathToUtf8(const std::filesystem::path& path)
 {
     return path.string();
+}
+
+void useByteStreams()
+{
+    // Bytes pass as they are already.
 }
 
 int closeStandardOutput()

@@ -1,0 +1,216 @@
+#pragma once
+
+// Runs the real tromel-check, as a user or a script does, on POSIX systems and on Windows.
+
+#include "../core/TestSupport.h"
+
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+#endif
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace tromel::testing {
+
+struct Outcome {
+    int status = -1; // exit status; 128 + signal when killed, 128 + 14 when it ran too long
+    std::string out;
+    std::string err;
+};
+
+struct Launch {
+    std::vector<std::string> args;
+    std::string cwd {}; // empty: the test's own
+    std::vector<std::string> env {}; // empty: the test's own environment; else the whole of it
+    bool asNobody = false; // POSIX only
+    std::string stdinPath {}; // empty: the null device
+    std::string stdoutPath {}; // empty: captured; "closed": no standard output at all
+};
+
+// tromel-check in the build tree: TROMEL_BIN_DIR, else the bin folder beside this test's folder.
+inline std::string checkBinary()
+{
+#if defined(_WIN32)
+    const std::string name = "tromel-check.exe";
+#else
+    const std::string name = "tromel-check";
+#endif
+    if (const char* dir = std::getenv("TROMEL_BIN_DIR"))
+        return utf8(platform::pathFromUtf8(dir) / name);
+    return utf8(platform::pathFromUtf8(platform::programDirectory("")).parent_path() / "bin" / name);
+}
+
+inline std::string slurp(const std::filesystem::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+#if defined(_WIN32)
+
+namespace detail {
+
+inline std::wstring wide(const std::string& utf8Text)
+{
+    return platform::pathFromUtf8(utf8Text).native();
+}
+
+// One argument as the C runtime splits a command line: quotes around it, backslashes doubled
+// before a quote.
+inline void appendQuoted(std::wstring& line, const std::wstring& arg)
+{
+    line += L" \"";
+    std::size_t slashes = 0;
+    for (const wchar_t c : arg) {
+        if (c == L'\\') {
+            ++slashes;
+            continue;
+        }
+        line.append(c == L'"' ? 2 * slashes + 1 : slashes, L'\\');
+        slashes = 0;
+        line += c;
+    }
+    line.append(2 * slashes, L'\\');
+    line += L'"';
+}
+
+inline HANDLE inheritable(const std::wstring& path, DWORD access, DWORD disposition)
+{
+    SECURITY_ATTRIBUTES sa { sizeof(sa), nullptr, TRUE };
+    return ::CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &sa,
+        disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+} // namespace detail
+
+// Runs tromel-check; one that runs for more than a minute is ended, so a hang fails the test
+// instead of stopping the suite.
+inline Outcome runCheck(const Launch& launch)
+{
+    const TempDir capture;
+    const std::filesystem::path outPath = capture.path() / "out";
+    const std::filesystem::path errPath = capture.path() / "err";
+    const std::wstring binary = detail::wide(checkBinary());
+
+    // argv[0] without a folder: the program must find its list through the system, not argv[0].
+    std::wstring line = L"tromel-check";
+    for (const std::string& a : launch.args)
+        detail::appendQuoted(line, detail::wide(a));
+    std::wstring env;
+    for (const std::string& e : launch.env)
+        env += detail::wide(e) + L'\0';
+    env += L'\0';
+    const std::wstring cwd = detail::wide(launch.cwd);
+
+    HANDLE in = detail::inheritable(
+        launch.stdinPath.empty() ? L"NUL" : detail::wide(launch.stdinPath), GENERIC_READ, OPEN_EXISTING);
+    HANDLE out = launch.stdoutPath == "closed"
+        ? nullptr
+        : detail::inheritable(launch.stdoutPath.empty() ? outPath.native() : detail::wide(launch.stdoutPath),
+            GENERIC_WRITE, CREATE_ALWAYS);
+    HANDLE err = detail::inheritable(errPath.native(), GENERIC_WRITE, CREATE_ALWAYS);
+    STARTUPINFOW si {};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = in;
+    si.hStdOutput = out;
+    si.hStdError = err;
+    PROCESS_INFORMATION pi {};
+    Outcome o;
+    if (::CreateProcessW(binary.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+            launch.env.empty() ? nullptr : env.data(), launch.cwd.empty() ? nullptr : cwd.c_str(), &si,
+            &pi)) {
+        DWORD code = 0;
+        if (::WaitForSingleObject(pi.hProcess, 60000) == WAIT_TIMEOUT) {
+            ::TerminateProcess(pi.hProcess, 128 + 14);
+            ::WaitForSingleObject(pi.hProcess, INFINITE);
+        }
+        ::GetExitCodeProcess(pi.hProcess, &code);
+        o.status = static_cast<int>(code);
+        ::CloseHandle(pi.hThread);
+        ::CloseHandle(pi.hProcess);
+    }
+    for (HANDLE h : { in, out, err })
+        if (h != nullptr && h != INVALID_HANDLE_VALUE)
+            ::CloseHandle(h);
+    o.out = slurp(outPath);
+    o.err = slurp(errPath);
+    return o;
+}
+
+#else
+
+// Runs tromel-check. An alarm ends a run that blocks, so a hang fails the test with status
+// 128 + SIGALRM instead of stopping the suite.
+inline Outcome runCheck(const Launch& launch)
+{
+    constexpr int kNobody = 65534;
+    const TempDir capture;
+    const std::filesystem::path outPath = capture.path() / "out";
+    const std::filesystem::path errPath = capture.path() / "err";
+    const std::string binary = checkBinary();
+    const std::string inPath = launch.stdinPath.empty() ? "/dev/null" : launch.stdinPath;
+
+    std::vector<char*> argv { const_cast<char*>(binary.c_str()) };
+    for (const std::string& a : launch.args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (const std::string& e : launch.env)
+        envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int in = ::open(inPath.c_str(), O_RDONLY);
+        const std::string outTo = launch.stdoutPath.empty() ? outPath.string() : launch.stdoutPath;
+        const int out
+            = launch.stdoutPath == "closed" ? 0 : ::open(outTo.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(err, 2) < 0)
+            ::_exit(126);
+        if (launch.stdoutPath == "closed" ? ::close(1) != 0 : ::dup2(out, 1) < 0)
+            ::_exit(126);
+        if (!launch.cwd.empty() && ::chdir(launch.cwd.c_str()) != 0)
+            ::_exit(126);
+        if (launch.asNobody
+            && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
+            ::_exit(125);
+        ::alarm(60);
+        ::execve(binary.c_str(), argv.data(), launch.env.empty() ? environ : envp.data());
+        ::_exit(127);
+    }
+    Outcome o;
+    int status = 0;
+    if (pid > 0 && ::waitpid(pid, &status, 0) == pid)
+        o.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    o.out = slurp(outPath);
+    o.err = slurp(errPath);
+    return o;
+}
+
+#endif
+
+inline Outcome runCheck(std::vector<std::string> args)
+{
+    Launch launch;
+    launch.args = std::move(args);
+    return runCheck(launch);
+}
+
+} // namespace tromel::testing
