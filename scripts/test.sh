@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds, and runs every test: the warnings-as-errors build, the
-# sanitizer build, and a short run of each fuzz target when clang is there.
+# sanitizer build, a short run of each fuzz target when clang is there, and last the Windows build
+# under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
@@ -21,4 +22,6 @@ if [ -x scripts/fuzz.sh ] && command -v clang++ >/dev/null; then
     echo "== Fuzz smoke run"
     FUZZ_SECONDS="${FUZZ_SECONDS:-30}" scripts/fuzz.sh
 fi
+
+scripts/windows.sh
 echo "All tests passed."
