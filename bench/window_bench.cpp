@@ -1,13 +1,14 @@
 // Times the window on a report of a million items, offscreen: from the click on "Valider la cfg"
 // to the first paint of the report, then frames while scrolling through it.
 //
-//   QT_QPA_PLATFORM=offscreen build/release/bench/window_bench [--close-after MS] [CVARS_INI CONFIG]
+//   QT_QPA_PLATFORM=offscreen build/release/bench/window_bench [--close-after MS] [--chunk KIB]
+//       [CVARS_INI CONFIG]
 //
 // Without a list and a config it writes a list and a config of 1,000,000 findings to a temporary
 // folder. It prints one line: click-to-paint seconds, items, the slowest and median scroll
 // frames and the peak resident memory; or the message the window showed instead of a report.
 // With --close-after, it closes the window MS milliseconds after the click and prints how long
-// the close took and whether the check was still running.
+// the close took and whether the check was still running. --chunk sets the scan's read size.
 
 #include "Application.h"
 #include "Form1.h"
@@ -99,8 +100,9 @@ int main(int argc, char** argv)
     const auto app = tromel::gui::createApplication(argc, argv);
     QStringList args = QApplication::arguments().mid(1);
     int closeAfter = -1;
-    if (args.size() >= 2 && args[0] == QStringLiteral("--close-after")) {
-        closeAfter = args[1].toInt();
+    int chunkKiB = 0;
+    while (args.size() >= 2 && args[0].startsWith(QStringLiteral("--"))) {
+        (args[0] == QStringLiteral("--close-after") ? closeAfter : chunkKiB) = args[1].toInt();
         args = args.mid(2);
     }
 
@@ -120,6 +122,8 @@ int main(int argc, char** argv)
     tromel::gui::Form1 form(services);
     if (!form.Form_Load())
         return 2;
+    if (chunkKiB > 0)
+        form.setScanPlan({ 0, 0, static_cast<std::size_t>(chunkKiB) << 10 });
     form.show();
     auto* browse = form.findChild<QPushButton*>(QStringLiteral("Command1"));
     auto* validate = form.findChild<QPushButton*>(QStringLiteral("Command2"));

@@ -41,6 +41,12 @@ Report::Report(const CvarList& list)
 {
 }
 
+Report::Report(const CvarList& list, const std::vector<Finding>& findings)
+    : Report(list)
+{
+    add(findings.data(), findings.size());
+}
+
 Report::~Report() = default;
 Report::Report(Report&&) noexcept = default;
 Report& Report::operator=(Report&&) noexcept = default;
@@ -112,6 +118,15 @@ std::string Report::item(std::uint64_t i) const
     if (i == m_count)
         return " ";
     return totalItem(m_count);
+}
+
+std::vector<std::string> Report::items() const
+{
+    std::vector<std::string> out;
+    out.reserve(static_cast<std::size_t>(size()));
+    for (std::uint64_t i = 0; i < size(); ++i)
+        out.push_back(item(i));
+    return out;
 }
 
 } // namespace tromel

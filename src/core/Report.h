@@ -18,6 +18,8 @@ class Report {
 public:
     /// list must outlive the report; findings index into it.
     explicit Report(const CvarList& list);
+    /// A report of findings in hand, in report order.
+    Report(const CvarList& list, const std::vector<Finding>& findings);
     ~Report();
     Report(Report&&) noexcept;
     Report& operator=(Report&&) noexcept;
@@ -33,6 +35,7 @@ public:
     /// Items: one per finding, then " " and the total.
     std::uint64_t size() const { return m_count + 2; }
     std::string item(std::uint64_t i) const;
+    std::vector<std::string> items() const;
 
 private:
     struct Block;

@@ -69,7 +69,8 @@ private:
     tromel::CvarList CvarList;
     std::unique_ptr<tromel::Matcher> m_matcher;
     std::unique_ptr<ConfigCheck> m_check;
-    tromel::ScanPlan m_plan { 0, 0, 0 };
+    // Every core, and reads of 256 KiB: a close waits for the scan of one read at most.
+    tromel::ScanPlan m_plan { 0, 0, std::size_t { 256 } << 10 };
     std::string CfgPath;
     bool m_closed = false;
     ReportModel* m_report = nullptr;
