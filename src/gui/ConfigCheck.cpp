@@ -1,5 +1,6 @@
 #include "ConfigCheck.h"
 
+#include <exception>
 #include <new>
 
 namespace tromel::gui {
@@ -43,7 +44,12 @@ void ConfigCheck::start(const std::string& path, const tromel::ScanPlan& plan, D
     m_done = std::move(done);
     m_report = tromel::Report(m_list);
     const unsigned generation = ++m_generation;
-    m_thread = std::thread([this, path, plan, generation] { run(path, plan, generation); });
+    try {
+        m_thread = std::thread([this, path, plan, generation] { run(path, plan, generation); });
+    } catch (const std::exception&) {
+        // No thread to be had: the check could not run, which the window says like any failure.
+        std::move(m_done)({ tromel::FileError::Failed, 0 }, tromel::Report(m_list));
+    }
 }
 
 void ConfigCheck::stop()
