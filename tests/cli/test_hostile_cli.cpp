@@ -237,7 +237,7 @@ TEST_P(AwkwardNames, AreChecked)
     std::vector<std::string> args { "--list", "cvars.ini" };
     for (const std::string& a : GetParam().args)
         args.push_back(a == "FILE" ? GetParam().file : a);
-    const Outcome o = runCheck(Launch { args, dir.path().string(), {}, false });
+    const Outcome o = runCheck(Launch { args, dir.path().string(), {}, false, "/dev/null", {} });
     EXPECT_EQ(o.status, 1) << o.err;
     EXPECT_EQ(o.out, report({ "Ligne: 0 - r_a" }));
 }
@@ -253,8 +253,8 @@ TEST(AwkwardNames, LeadingDashWithoutSeparatorIsAUsageError)
 {
     TempDir dir;
     dir.write("-x.cfg", "seta r_a 1\n");
-    const Outcome o = runCheck(
-        Launch { { "--list", dir.write("cvars.ini", kList), "-x.cfg" }, dir.path().string(), {}, false });
+    const Outcome o = runCheck(Launch { { "--list", dir.write("cvars.ini", kList), "-x.cfg" },
+        dir.path().string(), {}, false, "/dev/null", {} });
     EXPECT_EQ(o.status, 2);
     EXPECT_NE(o.err.find("-x.cfg"), std::string::npos) << o.err;
     EXPECT_NE(o.err.find("--help"), std::string::npos) << o.err;
@@ -316,7 +316,7 @@ protected:
             GTEST_SKIP() << "needs root to run the check as the user nobody";
         if (::access(checkBinary().c_str(), X_OK) != 0)
             GTEST_SKIP() << checkBinary() << " is not there";
-        const Outcome probe = runCheck(Launch { { "--version" }, {}, {}, true });
+        const Outcome probe = runCheck(Launch { { "--version" }, {}, {}, true, "/dev/null", {} });
         if (probe.status == 125)
             GTEST_SKIP() << "cannot switch to the user nobody (no CAP_SETUID here)";
         if (probe.status != 0)
@@ -336,7 +336,8 @@ TEST_F(PermissionDenied, UnreadableConfig)
 {
     const std::string locked = m_dir.write("locked.cfg", "seta r_a 1\n");
     ::chmod(locked.c_str(), 0600);
-    const Outcome o = runCheck(Launch { { "--list", m_list, locked, m_good }, {}, {}, true });
+    const Outcome o
+        = runCheck(Launch { { "--list", m_list, locked, m_good }, {}, {}, true, "/dev/null", {} });
     EXPECT_EQ(o.status, 2);
     EXPECT_NE(o.err.find(locked + ": cannot read: Permission denied"), std::string::npos) << o.err;
     EXPECT_EQ(o.out, "==> " + m_good + " <==\n" + report({ "Ligne: 0 - r_a" }));
@@ -346,7 +347,7 @@ TEST_F(PermissionDenied, ConfigInAPrivateFolder)
 {
     const std::string hidden = m_dir.write("private/x.cfg", "seta r_a 1\n");
     ::chmod((m_dir.path() / "private").c_str(), 0700);
-    const Outcome o = runCheck(Launch { { "--list", m_list, hidden }, {}, {}, true });
+    const Outcome o = runCheck(Launch { { "--list", m_list, hidden }, {}, {}, true, "/dev/null", {} });
     EXPECT_EQ(o.status, 2);
     EXPECT_NE(o.err.find(hidden + ": permission denied"), std::string::npos) << o.err;
 }
@@ -357,8 +358,8 @@ TEST_F(PermissionDenied, PrivateSubfolderIsNamedNotSkipped)
     m_dir.write("tree/private/hit.cfg", "seta r_a 1\n");
     ::chmod((m_dir.path() / "tree").c_str(), 0755);
     ::chmod((m_dir.path() / "tree/private").c_str(), 0700);
-    const Outcome o
-        = runCheck(Launch { { "--list", m_list, (m_dir.path() / "tree").string() }, {}, {}, true });
+    const Outcome o = runCheck(
+        Launch { { "--list", m_list, (m_dir.path() / "tree").string() }, {}, {}, true, "/dev/null", {} });
     EXPECT_EQ(o.status, 2);
     EXPECT_NE(o.err.find("private: Permission denied"), std::string::npos) << o.err;
 }
@@ -366,7 +367,7 @@ TEST_F(PermissionDenied, PrivateSubfolderIsNamedNotSkipped)
 TEST_F(PermissionDenied, UnreadableList)
 {
     ::chmod(m_list.c_str(), 0600);
-    const Outcome o = runCheck(Launch { { "--list", m_list, m_good }, {}, {}, true });
+    const Outcome o = runCheck(Launch { { "--list", m_list, m_good }, {}, {}, true, "/dev/null", {} });
     EXPECT_EQ(o.status, 2);
     EXPECT_EQ(o.out, "");
     EXPECT_NE(o.err.find("cannot read: Permission denied"), std::string::npos) << o.err;
@@ -420,7 +421,7 @@ TEST(WritesNothing, OverAFolderOfConfigs)
         { "configs" }, // no cvars.ini beside the program in a build folder is fine too: it must only read
     };
     for (const auto& args : runs) {
-        const Outcome o = runCheck(Launch { args, work.string(), env, false });
+        const Outcome o = runCheck(Launch { args, work.string(), env, false, "/dev/null", {} });
         EXPECT_LT(o.status, 3) << o.err;
     }
     EXPECT_EQ(snapshot(sandbox.path()), before);
