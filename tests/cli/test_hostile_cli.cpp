@@ -380,7 +380,8 @@ TEST_F(PermissionDenied, UnreadableConfig)
 {
     const std::string locked = m_dir.write("locked.cfg", "seta r_a 1\n");
     ::chmod(locked.c_str(), 0600);
-    const Outcome o = runCheck(Launch { { "--list", m_list, locked, m_good }, {}, {}, true });
+    const Outcome o
+        = runCheck(Launch { { "--list", m_list, locked, m_good }, {}, {}, true, "/dev/null", {} });
     EXPECT_EQ(o.status, 2);
     EXPECT_NE(o.err.find(locked + ": cannot read: Permission denied"), std::string::npos) << o.err;
     EXPECT_EQ(o.out, "==> " + m_good + " <==\n" + report({ "Ligne: 0 - r_a" }));
@@ -390,7 +391,7 @@ TEST_F(PermissionDenied, ConfigInAPrivateFolder)
 {
     const std::string hidden = m_dir.write("private/x.cfg", "seta r_a 1\n");
     ::chmod((m_dir.path() / "private").c_str(), 0700);
-    const Outcome o = runCheck(Launch { { "--list", m_list, hidden }, {}, {}, true });
+    const Outcome o = runCheck(Launch { { "--list", m_list, hidden }, {}, {}, true, "/dev/null", {} });
     EXPECT_EQ(o.status, 2);
     EXPECT_NE(o.err.find(hidden + ": permission denied"), std::string::npos) << o.err;
 }
@@ -401,8 +402,8 @@ TEST_F(PermissionDenied, PrivateSubfolderIsNamedNotSkipped)
     m_dir.write("tree/private/hit.cfg", "seta r_a 1\n");
     ::chmod((m_dir.path() / "tree").c_str(), 0755);
     ::chmod((m_dir.path() / "tree/private").c_str(), 0700);
-    const Outcome o
-        = runCheck(Launch { { "--list", m_list, (m_dir.path() / "tree").string() }, {}, {}, true });
+    const Outcome o = runCheck(
+        Launch { { "--list", m_list, (m_dir.path() / "tree").string() }, {}, {}, true, "/dev/null", {} });
     EXPECT_EQ(o.status, 2);
     EXPECT_NE(o.err.find("private: Permission denied"), std::string::npos) << o.err;
 }
@@ -410,7 +411,7 @@ TEST_F(PermissionDenied, PrivateSubfolderIsNamedNotSkipped)
 TEST_F(PermissionDenied, UnreadableList)
 {
     ::chmod(m_list.c_str(), 0600);
-    const Outcome o = runCheck(Launch { { "--list", m_list, m_good }, {}, {}, true });
+    const Outcome o = runCheck(Launch { { "--list", m_list, m_good }, {}, {}, true, "/dev/null", {} });
     EXPECT_EQ(o.status, 2);
     EXPECT_EQ(o.out, "");
     EXPECT_NE(o.err.find("cannot read: Permission denied"), std::string::npos) << o.err;
