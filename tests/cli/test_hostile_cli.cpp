@@ -199,6 +199,18 @@ INSTANTIATE_TEST_SUITE_P(WindowsNames, AwkwardNames,
     tromel::testing::ByLabel());
 #endif
 
+TEST(AwkwardNames, FoundByAWalkAndPrintedAsUtf8)
+{
+    TempDir dir;
+    const std::string name = "\xE6\x97\xA5\xE6\x9C\xAC \xC3\xA9.cfg";
+    dir.write("sub/" + name, "seta r_a 1\n");
+    const Outcome o = runCheck(
+        Launch { { "--list", dir.write("cvars.ini", kList), "sub" }, tromel::testing::utf8(dir.path()) });
+    EXPECT_EQ(o.status, 1) << o.err;
+    const std::string shown = tromel::testing::utf8(fs::path("sub") / tromel::platform::pathFromUtf8(name));
+    EXPECT_EQ(o.out, "==> " + shown + " <==\n" + report({ "Ligne: 0 - r_a" }));
+}
+
 TEST(AwkwardNames, LeadingDashWithoutSeparatorIsAUsageError)
 {
     TempDir dir;
