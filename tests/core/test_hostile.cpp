@@ -2,6 +2,7 @@
 // names, files that change while they are read, files the user may not read.
 
 #include "CvarList.h"
+#include "Reader.h"
 #include "ReferenceScan.h"
 #include "Scanner.h"
 #include "TestSupport.h"
@@ -38,16 +39,18 @@ CvarList listOf(std::vector<std::string> names)
     return list;
 }
 
-// Scans the file as the program does and compares with the plain rule over the same bytes.
-void expectFileScansLikeReference(const std::string& path, const CvarList& list)
+// Scans bytes in the pieces the file reader hands over and compares with the plain rule.
+std::vector<Finding> scanLikeReference(std::string_view bytes, const CvarList& list)
 {
-    std::string bytes;
-    ASSERT_TRUE(LoadFile(path, bytes));
     const Matcher matcher(list);
-    const ScanResult r = CheckConfig(path, matcher);
-    ASSERT_TRUE(r) << describe(r.file);
-    EXPECT_EQ(r.findings, reference::scan(bytes, list));
-    EXPECT_EQ(r.lines, LineList(bytes).size());
+    LineScanner scanner(matcher);
+    std::vector<Finding> found;
+    for (std::size_t i = 0; i < bytes.size(); i += FileReader::kChunk)
+        scanner.feed(bytes.substr(i, FileReader::kChunk), found);
+    scanner.finish(found);
+    EXPECT_EQ(found, reference::scan(bytes, list));
+    EXPECT_EQ(scanner.lineCount(), LineList(std::string(bytes)).size());
+    return found;
 }
 
 // Content that is not a config, built small but shaped like the big cases (100 MB of spaces, one
@@ -62,12 +65,7 @@ class OddContent : public ::testing::TestWithParam<ContentCase> { };
 
 TEST_P(OddContent, ScansAsThePlainRuleSays)
 {
-    TempDir dir;
-    const CvarList list = listOf({ "r_a", " ", "x y" });
-    const std::string path = dir.write("f.cfg", GetParam().make());
-    expectFileScansLikeReference(path, list);
-    const ScanResult r = CheckConfig(path, Matcher(list));
-    EXPECT_EQ(r.findings, GetParam().findings);
+    EXPECT_EQ(scanLikeReference(GetParam().make(), listOf({ "r_a", " ", "x y" })), GetParam().findings);
 }
 
 std::string imageLike()
@@ -110,7 +108,9 @@ INSTANTIATE_TEST_SUITE_P(Content, OddContent,
 
 TEST(OddContent, ThisExecutable)
 {
-    expectFileScansLikeReference("/proc/self/exe", listOf({ "r_a", "GLIBC", "set", " " }));
+    std::string bytes;
+    ASSERT_TRUE(LoadFile("/proc/self/exe", bytes));
+    scanLikeReference(bytes, listOf({ "r_a", "GLIBC", "set", " " }));
 }
 
 // Names that would not look like cvars: all bytes count, none is trimmed.
@@ -163,27 +163,10 @@ TEST(OddList, ListCheckedAsItsOwnConfig)
     const std::string path = dir.write("cvars.ini", "list set 1.x\nr_a\nset r_a 1\n r_a \nseta  r_a  1\n");
     const ListResult r = LoadCvars(path);
     ASSERT_TRUE(r) << r.message;
-    expectFileScansLikeReference(path, r.list);
-    EXPECT_EQ(
-        CheckConfig(path, Matcher(r.list)).findings, (std::vector<Finding> { { 2, 1 }, { 4, 1 }, { 4, 3 } }));
+    std::string bytes;
+    ASSERT_TRUE(LoadFile(path, bytes));
+    EXPECT_EQ(scanLikeReference(bytes, r.list), (std::vector<Finding> { { 2, 1 }, { 4, 1 }, { 4, 3 } }));
 }
-
-// Paths that are legal but awkward: each names a file that is found and read.
-class OddPath : public ::testing::TestWithParam<const char*> { };
-
-TEST_P(OddPath, IsReadLikeAnyOther)
-{
-    TempDir dir;
-    const std::string path = dir.write(GetParam(), "seta r_a 1\n");
-    EXPECT_TRUE(FileExists(path));
-    const ScanResult r = CheckConfig(path, Matcher(listOf({ "r_a" })));
-    ASSERT_TRUE(r) << describe(r.file);
-    EXPECT_EQ(r.findings, (std::vector<Finding> { { 0, 1 } }));
-}
-
-INSTANTIATE_TEST_SUITE_P(Names, OddPath,
-    ::testing::Values("caf\xE9 \xFF.cfg", "my config.cfg", "-x.cfg", " lead and trail ", "new\nline.cfg",
-        "sub dir/--.cfg"));
 
 // A file that exists at the end of more than PATH_MAX bytes of directories: made and removed
 // one level at a time, since the whole path cannot be used.
@@ -326,32 +309,6 @@ extern "C" ssize_t pread(int fd, void* buf, size_t n, off_t offset)
 }
 
 namespace {
-
-TEST(ChangingFile, KeptGrowingIsReadUpToItsSizeAtOpening)
-{
-    TempDir dir;
-    std::string original;
-    while (original.size() < 300000)
-        original += "seta r_a 1\n";
-    const std::string path = dir.write("grow.cfg", original);
-    const std::size_t lines = original.size() / 11;
-    const CvarList list = listOf({ "r_a", "cg_b" });
-
-    grower::appends = 0;
-    grower::path = path.c_str();
-    const ScanResult r = CheckConfig(path, Matcher(list));
-    const auto sizeAtOpening = std::filesystem::file_size(path);
-    std::string text;
-    const FileStatus loaded = LoadFile(path, text);
-    grower::path = nullptr;
-
-    EXPECT_LT(grower::appends.load(), grower::kMaxAppends) << "the reader chased the writer";
-    ASSERT_TRUE(r) << describe(r.file);
-    EXPECT_EQ(r.lines, lines);
-    EXPECT_EQ(r.findings.size(), lines) << "lines appended after opening were read";
-    ASSERT_TRUE(loaded);
-    EXPECT_EQ(text.size(), sizeAtOpening);
-}
 
 TEST(ChangingFile, ShrinkingEndsTheReadEarly)
 {
