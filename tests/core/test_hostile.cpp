@@ -24,6 +24,8 @@
 #include <random>
 
 using namespace tromel;
+using tromel::testing::scanFile;
+using tromel::testing::Scanned;
 using tromel::testing::TempDir;
 using namespace std::string_literals;
 
@@ -39,18 +41,16 @@ CvarList listOf(std::vector<std::string> names)
     return list;
 }
 
-// Scans bytes in the pieces the file reader hands over and compares with the plain rule.
-std::vector<Finding> scanLikeReference(std::string_view bytes, const CvarList& list)
+// Scans the file as the program does and compares with the plain rule over the same bytes.
+void expectFileScansLikeReference(const std::string& path, const CvarList& list)
 {
+    std::string bytes;
+    ASSERT_TRUE(LoadFile(path, bytes));
     const Matcher matcher(list);
-    LineScanner scanner(matcher);
-    std::vector<Finding> found;
-    for (std::size_t i = 0; i < bytes.size(); i += FileReader::kChunk)
-        scanner.feed(bytes.substr(i, FileReader::kChunk), found);
-    scanner.finish(found);
-    EXPECT_EQ(found, reference::scan(bytes, list));
-    EXPECT_EQ(scanner.lineCount(), LineList(std::string(bytes)).size());
-    return found;
+    const Scanned r = scanFile(path, matcher);
+    ASSERT_TRUE(r) << describe(r.file);
+    EXPECT_EQ(r.findings, reference::scan(bytes, list));
+    EXPECT_EQ(r.lines, LineList(bytes).size());
 }
 
 // Content that is not a config, built small but shaped like the big cases (100 MB of spaces, one
@@ -65,7 +65,12 @@ class OddContent : public ::testing::TestWithParam<ContentCase> { };
 
 TEST_P(OddContent, ScansAsThePlainRuleSays)
 {
-    EXPECT_EQ(scanLikeReference(GetParam().make(), listOf({ "r_a", " ", "x y" })), GetParam().findings);
+    TempDir dir;
+    const CvarList list = listOf({ "r_a", " ", "x y" });
+    const std::string path = dir.write("f.cfg", GetParam().make());
+    expectFileScansLikeReference(path, list);
+    const Scanned r = scanFile(path, Matcher(list));
+    EXPECT_EQ(r.findings, GetParam().findings);
 }
 
 std::string imageLike()
@@ -108,9 +113,7 @@ INSTANTIATE_TEST_SUITE_P(Content, OddContent,
 
 TEST(OddContent, ThisExecutable)
 {
-    std::string bytes;
-    ASSERT_TRUE(LoadFile("/proc/self/exe", bytes));
-    scanLikeReference(bytes, listOf({ "r_a", "GLIBC", "set", " " }));
+    expectFileScansLikeReference("/proc/self/exe", listOf({ "r_a", "GLIBC", "set", " " }));
 }
 
 // Names that would not look like cvars: all bytes count, none is trimmed.
@@ -163,10 +166,27 @@ TEST(OddList, ListCheckedAsItsOwnConfig)
     const std::string path = dir.write("cvars.ini", "list set 1.x\nr_a\nset r_a 1\n r_a \nseta  r_a  1\n");
     const ListResult r = LoadCvars(path);
     ASSERT_TRUE(r) << r.message;
-    std::string bytes;
-    ASSERT_TRUE(LoadFile(path, bytes));
-    EXPECT_EQ(scanLikeReference(bytes, r.list), (std::vector<Finding> { { 2, 1 }, { 4, 1 }, { 4, 3 } }));
+    expectFileScansLikeReference(path, r.list);
+    EXPECT_EQ(
+        scanFile(path, Matcher(r.list)).findings, (std::vector<Finding> { { 2, 1 }, { 4, 1 }, { 4, 3 } }));
 }
+
+// Paths that are legal but awkward: each names a file that is found and read.
+class OddPath : public ::testing::TestWithParam<const char*> { };
+
+TEST_P(OddPath, IsReadLikeAnyOther)
+{
+    TempDir dir;
+    const std::string path = dir.write(GetParam(), "seta r_a 1\n");
+    EXPECT_TRUE(FileExists(path));
+    const Scanned r = scanFile(path, Matcher(listOf({ "r_a" })));
+    ASSERT_TRUE(r) << describe(r.file);
+    EXPECT_EQ(r.findings, (std::vector<Finding> { { 0, 1 } }));
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, OddPath,
+    ::testing::Values("caf\xE9 \xFF.cfg", "my config.cfg", "-x.cfg", " lead and trail ", "new\nline.cfg",
+        "sub dir/--.cfg"));
 
 // A file that exists at the end of more than PATH_MAX bytes of directories: made and removed
 // one level at a time, since the whole path cannot be used.
@@ -242,28 +262,23 @@ TEST(OddPath, LongerThanPathMaxSaysSo)
     EXPECT_EQ(text, "keep");
 }
 
-// Sinks that change the file under the reader, as another program writing it would.
-class ChangingFile : public ChunkSink {
-public:
-    ChangingFile(std::string path, std::function<void(const std::string&, int)> change)
-        : m_path(std::move(path))
-        , m_change(std::move(change))
-    {
-    }
-    void onChunk(std::string_view chunk) override
-    {
-        seen.append(chunk);
-        // Bounded, so that a reader that chases the writer fails the test instead of hanging it.
-        if (++chunks < 1000)
-            m_change(m_path, chunks);
-    }
+// Reads a file in 4 KiB pieces while another program changes it after each piece.
+std::string readWhileChanging(const std::string& path, const std::function<void(const std::string&)>& change)
+{
+    FileReader reader;
     std::string seen;
-    int chunks = 0;
-
-private:
-    std::string m_path;
-    std::function<void(const std::string&, int)> m_change;
-};
+    if (!reader.open(path))
+        return seen;
+    // Bounded, so that a reader that chases the writer fails the test instead of hanging it.
+    for (int pieces = 0; pieces < 1000; ++pieces) {
+        std::string_view piece;
+        if (!reader.next(piece, 4096) || piece.empty())
+            break;
+        seen.append(piece);
+        change(path);
+    }
+    return seen;
+}
 
 // Another program appending to a file each time this one reads from it, as a logger or a game
 // writing its config would. read and pread are replaced for this whole test program; they only
@@ -310,14 +325,40 @@ extern "C" ssize_t pread(int fd, void* buf, size_t n, off_t offset)
 
 namespace {
 
+TEST(ChangingFile, KeptGrowingIsReadUpToItsSizeAtOpening)
+{
+    TempDir dir;
+    std::string original;
+    while (original.size() < 300000)
+        original += "seta r_a 1\n";
+    const std::string path = dir.write("grow.cfg", original);
+    const std::size_t lines = original.size() / 11;
+    const CvarList list = listOf({ "r_a", "cg_b" });
+
+    grower::appends = 0;
+    grower::path = path.c_str();
+    const Scanned r = scanFile(path, Matcher(list));
+    const auto sizeAtOpening = std::filesystem::file_size(path);
+    std::string text;
+    const FileStatus loaded = LoadFile(path, text);
+    grower::path = nullptr;
+
+    EXPECT_LT(grower::appends.load(), grower::kMaxAppends) << "the reader chased the writer";
+    ASSERT_TRUE(r) << describe(r.file);
+    EXPECT_EQ(r.lines, lines);
+    EXPECT_EQ(r.findings.size(), lines) << "lines appended after opening were read";
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(text.size(), sizeAtOpening);
+}
+
 TEST(ChangingFile, ShrinkingEndsTheReadEarly)
 {
     TempDir dir;
     const std::string original = "seta r_a 1\n" + std::string(10000, 'z');
     const std::string path = dir.write("shrink.cfg", original);
-    ChangingFile sink(path, [](const std::string& p, int) { std::filesystem::resize_file(p, 100); });
-    ASSERT_TRUE(streamFile(path, sink, 4096));
-    EXPECT_TRUE(sink.seen == original.substr(0, 4096));
+    const std::string seen
+        = readWhileChanging(path, [](const std::string& p) { std::filesystem::resize_file(p, 100); });
+    EXPECT_TRUE(seen == original.substr(0, 4096));
 }
 
 TEST(ChangingFile, ReplacedWhileReadKeepsTheOpenedFile)
@@ -325,11 +366,9 @@ TEST(ChangingFile, ReplacedWhileReadKeepsTheOpenedFile)
     TempDir dir;
     const std::string original = "seta r_a 1\n" + std::string(10000, 'z');
     const std::string path = dir.write("swap.cfg", original);
-    ChangingFile sink(path, [&dir](const std::string& p, int) {
-        std::filesystem::rename(dir.write("other", "seta cg_b 1\n"), p);
-    });
-    ASSERT_TRUE(streamFile(path, sink, 4096));
-    EXPECT_TRUE(sink.seen == original);
+    const std::string seen = readWhileChanging(path,
+        [&dir](const std::string& p) { std::filesystem::rename(dir.write("other", "seta cg_b 1\n"), p); });
+    EXPECT_TRUE(seen == original);
 }
 
 // Runs body as the user nobody in a child process and returns its exit status; root reads any

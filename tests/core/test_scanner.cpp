@@ -1,4 +1,5 @@
 #include "CvarList.h"
+#include "PlainScan.h"
 #include "ReferenceScan.h"
 #include "Report.h"
 #include "Scanner.h"
@@ -9,17 +10,11 @@
 #include <random>
 
 using namespace tromel;
+using tromel::testing::listOf;
+using tromel::testing::TempDir;
 using namespace std::string_literals;
 
 namespace {
-
-CvarList makeList(std::vector<std::string> names)
-{
-    CvarList list;
-    list.hasHeader = true;
-    list.names.insert(list.names.end(), names.begin(), names.end());
-    return list;
-}
 
 std::vector<std::string> reportOf(const CvarList& list, std::string_view config)
 {
@@ -38,7 +33,7 @@ class Rule : public ::testing::TestWithParam<RuleCase> { };
 
 TEST_P(Rule, ReportsExactly)
 {
-    const CvarList list = makeList({ "r_a", "cg_b" });
+    const CvarList list = listOf({ "r_a", "cg_b" });
     std::vector<std::string> expected = GetParam().items;
     expected.push_back(" ");
     expected.push_back("Total: " + std::to_string(GetParam().items.size()) + " cvars interdite");
@@ -67,7 +62,7 @@ INSTANTIATE_TEST_SUITE_P(Matching, Rule,
 TEST(Scan, DuplicatesTrailingSpacesAndEmptyNames)
 {
     // Index 2 is empty and never matches; 1 and 4 are the same name and both report.
-    const CvarList list = makeList({ "r_a", "", "x y", "r_a", "r_b ", " " });
+    const CvarList list = listOf({ "r_a", "", "x y", "r_a", "r_b ", " " });
     EXPECT_EQ(reportOf(list, "seta r_a 1\nset x y 1\nset r_b  1\nset   x"),
         (std::vector<std::string> { "Ligne: 0 - r_a", "Ligne: 0 - r_a", "Ligne: 1 - x y", "Ligne: 2 - r_b ",
             "Ligne: 3 -  ", " ", "Total: 5 cvars interdite" }));
@@ -76,7 +71,7 @@ TEST(Scan, DuplicatesTrailingSpacesAndEmptyNames)
 TEST(Scan, EmptyListReportsOnlyTheTotal)
 {
     EXPECT_EQ(
-        reportOf(makeList({}), "seta r_a 1"), (std::vector<std::string> { " ", "Total: 0 cvars interdite" }));
+        reportOf(listOf({}), "seta r_a 1"), (std::vector<std::string> { " ", "Total: 0 cvars interdite" }));
 }
 
 // The scanner fed in pieces of random sizes up to each bound in turn, and whole, against the
@@ -121,36 +116,69 @@ std::string randomText(std::mt19937& rng, std::size_t maxLen, std::string_view a
 // Random lists and configs from small alphabets, so that near misses, names with spaces, names of
 // spaces, names at line ends, duplicates, high bytes and every break mix come up often; names up to
 // 150 bytes are spliced into the config, with long runs of spaces or breaks and long lines.
+struct Sample {
+    CvarList list;
+    std::string config;
+};
+
+Sample randomSample(std::mt19937& rng)
+{
+    const std::string_view nameBytes = "ab \xE9s";
+    const std::string_view lineBytes = std::string_view("ab \xE9set\r\n\t\0", 11);
+    std::vector<std::string> names;
+    for (auto count = rng() % 11; count > 0; --count)
+        names.push_back(randomText(rng, rng() % 4 == 0 ? 150 : 6, nameBytes));
+    Sample s { listOf(names), {} };
+    for (auto pieces = rng() % 40; pieces > 0; --pieces) {
+        switch (rng() % 4) {
+        case 0:
+            s.config += randomText(rng, 200, lineBytes);
+            break;
+        case 1:
+            s.config += randomText(rng, 400, "ab \xE9set   ");
+            break;
+        case 2:
+            s.config += std::string(rng() % 200, rng() % 3 == 0 ? '\n' : ' ');
+            break;
+        default:
+            if (!names.empty())
+                s.config += " " + names[rng() % names.size()] + " ";
+        }
+    }
+    return s;
+}
+
 class Differential : public ::testing::TestWithParam<unsigned> { };
 
 TEST_P(Differential, MatchesThePlainRuleInAnyPieces)
 {
     std::mt19937 rng(GetParam());
-    const std::string_view nameBytes = "ab \xE9s";
-    const std::string_view lineBytes = std::string_view("ab \xE9set\r\n\t\0", 11);
     for (int round = 0; round < 30; ++round) {
-        std::vector<std::string> names;
-        for (auto count = rng() % 11; count > 0; --count)
-            names.push_back(randomText(rng, rng() % 4 == 0 ? 150 : 6, nameBytes));
-        std::string config;
-        for (auto pieces = rng() % 40; pieces > 0; --pieces) {
-            switch (rng() % 4) {
-            case 0:
-                config += randomText(rng, 200, lineBytes);
-                break;
-            case 1:
-                config += randomText(rng, 400, "ab \xE9set   ");
-                break;
-            case 2:
-                config += std::string(rng() % 200, rng() % 3 == 0 ? '\n' : ' ');
-                break;
-            default:
-                if (!names.empty())
-                    config += " " + names[rng() % names.size()] + " ";
-            }
+        const Sample s = randomSample(rng);
+        ASSERT_TRUE(scansLikeReference(s.list, s.config, rng)) << "seed " << GetParam() << " round " << round;
+    }
+}
+
+// A file cut into parts scanned on several threads gives what one scan of it gives.
+TEST_P(Differential, FilesCutIntoPartsMatchThePlainRule)
+{
+    std::mt19937 rng(GetParam() + 1000);
+    TempDir dir;
+    for (int round = 0; round < 3; ++round) {
+        const Sample s = randomSample(rng);
+        const std::string path = dir.write("c.cfg", s.config);
+        const Matcher matcher(s.list);
+        std::uint64_t lines = 0;
+        forEachLine(s.config, [&](std::string_view) { ++lines; });
+        const std::vector<Finding> expected
+            = lines > 0 ? reference::scan(s.config, s.list) : std::vector<Finding> {};
+        for (std::size_t parts : { 2U, 7U, 40U }) {
+            const tromel::testing::Scanned r = tromel::testing::scanFile(
+                path, matcher, ScanPlan { 4, parts, rng() % 2 == 0 ? 64U : 4096U });
+            ASSERT_EQ(r.lines, lines) << "seed " << GetParam() << " round " << round << " parts " << parts;
+            ASSERT_EQ(r.findings, expected)
+                << "seed " << GetParam() << " round " << round << " parts " << parts;
         }
-        ASSERT_TRUE(scansLikeReference(makeList(names), config, rng))
-            << "seed " << GetParam() << " round " << round;
     }
 }
 
@@ -167,7 +195,7 @@ class Corners : public ::testing::TestWithParam<CornerCase> { };
 TEST_P(Corners, MatchThePlainRule)
 {
     std::mt19937 rng(7);
-    const CvarList list = makeList(GetParam().names);
+    const CvarList list = listOf(GetParam().names);
     EXPECT_FALSE(reference::scan(GetParam().config, list).empty()); // the case is about finding something
     EXPECT_TRUE(scansLikeReference(list, GetParam().config, rng));
 }
@@ -245,7 +273,7 @@ INSTANTIATE_TEST_SUITE_P(Engine, Corners,
 
 TEST(Report, ItemsAreMadeOnDemand)
 {
-    const CvarList list = makeList({ "r_a", "\xE9t\xE9" });
+    const CvarList list = listOf({ "r_a", "\xE9t\xE9" });
     const std::vector<Finding> findings { { 12, 2 }, { 3000000000ULL, 1 } };
     const Report report(list, findings);
     ASSERT_EQ(report.size(), 4U);
