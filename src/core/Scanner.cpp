@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <numeric>
 #include <string>
 #include <unordered_map>
 
@@ -121,19 +122,19 @@ struct Matcher::Tables {
     std::vector<Slot> slots; // open addressing, a power of two in size, at most half full
     std::size_t maxToken = 0;
     std::uint32_t emptyToken = kNone;
-    std::vector<std::uint64_t> filter; // a bit per token's sketch, to pass over most gaps cheaply
+    std::vector<std::uint64_t> filter; // a bit for each token's sketch: most gaps fail it cheaply
     unsigned filterShift = 0;
 
-    std::vector<Node> nodes; // node 0, the root, is where no name has begun
+    std::vector<Node> nodes; // by depth; node 0, the root, is where no name has begun
     std::vector<std::uint32_t> rootChild; // token id -> node, 0 when no name begins with it
     std::unordered_map<std::uint64_t, std::uint32_t> children; // node << 32 | token -> node, off the root
     std::vector<std::uint32_t> indexStart; // node -> its list indices, listIndex[indexStart[n], [n + 1])
-    std::vector<std::uint32_t> listIndex; // ascending within each node
+    std::vector<std::uint32_t> listIndex;
 
     explicit Tables(const CvarList& list);
 
-    // A few bytes of the n >= 1 bytes at p, which a space precedes and follows, and n, hashed to a
-    // bit of the filter: two bytes at each end and the middle one.
+    // Two bytes at each end of the n >= 1 bytes at p, which spaces surround, the middle one and n,
+    // hashed to a bit of the filter.
     std::uint64_t sketch(const char* p, std::size_t n) const
     {
         const std::uint64_t w = load<std::uint16_t>(p) | load<std::uint16_t>(p + n - 2) << 16
@@ -146,163 +147,138 @@ struct Matcher::Tables {
         return (filter[bit >> 6] >> (bit & 63) & 1U) != 0;
     }
 
-    // The id of the n >= 1 bytes at p, or kNone.
+    bool holds(Slot s, std::uint64_t h, const char* p, std::size_t n) const
+    {
+        return s.tag == h >> 32 && tokenStart[s.id + 1] - tokenStart[s.id] == n
+            && std::memcmp(arena.data() + tokenStart[s.id], p, n) == 0;
+    }
+    // The id of the n bytes at p, or kNone.
     std::uint32_t token(const char* p, std::size_t n) const
     {
         const std::uint64_t h = hashBytes(p, n);
-        const auto tag = static_cast<std::uint32_t>(h >> 32);
         for (std::uint64_t i = h & (slots.size() - 1);; i = (i + 1) & (slots.size() - 1)) {
-            const Slot s = slots[i];
-            if (s.id == kNone)
-                return kNone;
-            if (s.tag == tag && tokenStart[s.id + 1] - tokenStart[s.id] == n
-                && std::memcmp(arena.data() + tokenStart[s.id], p, n) == 0)
-                return s.id;
+            if (slots[i].id == kNone || holds(slots[i], h, p, n))
+                return slots[i].id;
         }
+    }
+
+    std::uint32_t child(std::uint32_t node, std::uint32_t t) const
+    {
+        if (node == 0 || !nodes[node].hasChildren)
+            return node == 0 ? rootChild[t] : 0;
+        const auto it = children.find(std::uint64_t { node } << 32 | t);
+        return it == children.end() ? 0 : it->second;
     }
 
     // The automaton's step from node on token t.
     std::uint32_t next(std::uint32_t node, std::uint32_t t) const
     {
         for (;; node = nodes[node].fail) {
-            if (node == 0)
-                return rootChild[t];
-            if (nodes[node].hasChildren) {
-                if (const auto it = children.find(key(node, t)); it != children.end())
-                    return it->second;
-            }
+            if (const std::uint32_t c = child(node, t); c != 0 || node == 0)
+                return c;
         }
     }
 
 private:
-    struct Shape {
-        std::uint32_t parent, token, depth;
-    };
-    static std::uint64_t key(std::uint32_t node, std::uint32_t t) { return std::uint64_t { node } << 32 | t; }
     std::uint32_t intern(std::string_view t);
-    std::uint32_t addChild(std::uint32_t node, std::uint32_t t, std::vector<Shape>& shape);
-    void link(const std::vector<Shape>& shape);
 };
 
 Matcher::Tables::Tables(const CvarList& list)
 {
     std::size_t tokens = 0;
-    for (const std::string& name : list.names)
-        tokens += name.empty() ? 0 : 1 + static_cast<std::size_t>(std::count(name.begin(), name.end(), ' '));
+    for (const std::string& name : list.names) {
+        tokens += name.empty() ? 0 : 1;
+        for (std::size_t at = name.find(' '); at != std::string::npos; at = name.find(' ', at + 1))
+            ++tokens;
+    }
     slots.resize(std::bit_ceil(std::max<std::size_t>(16, 2 * tokens)));
+    const auto bits = std::max(12U, static_cast<unsigned>(std::bit_width(16 * tokens))); // 16 to 32 a token
+    filterShift = 64 - bits;
+    filter.assign((std::size_t { 1 } << bits) / 64, 0);
     tokenStart.push_back(0);
     nodes.emplace_back();
 
-    // Each name is a path of tokens from the root; its last node keeps its list index.
-    std::vector<Shape> shape { { 0, 0, 0 } };
-    std::vector<std::uint32_t> endOf(list.names.size(), kNone);
+    // Each name is a path of tokens from the root; its parent and the token into it give each
+    // node its fail link below.
+    std::vector<std::uint32_t> parent { 0 }, via { 0 }, depth { 0 };
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> ends; // node, list index, in list order
+    for (auto* v : { &parent, &via, &depth, &rootChild })
+        v->reserve(tokens + 1);
+    nodes.reserve(tokens + 1);
+    ends.reserve(list.names.size());
     for (std::size_t k = 1; k < list.names.size(); ++k) {
         std::string_view rest = list.names[k];
-        if (rest.empty())
-            continue;
         std::uint32_t node = 0;
-        for (;;) {
+        for (bool more = !rest.empty(); more;) {
             const std::size_t space = rest.find(' ');
-            node = addChild(node, intern(rest.substr(0, space)), shape);
-            if (space == std::string_view::npos)
-                break;
-            rest.remove_prefix(space + 1);
+            const std::uint32_t t = intern(rest.substr(0, space));
+            std::uint32_t& c = node == 0 ? rootChild[t] : children[std::uint64_t { node } << 32 | t];
+            if (c == 0) {
+                c = static_cast<std::uint32_t>(nodes.size());
+                nodes[node].hasChildren = true;
+                nodes.emplace_back();
+                parent.push_back(node);
+                via.push_back(t);
+                depth.push_back(depth[node] + 1);
+            }
+            node = c;
+            more = space != std::string_view::npos;
+            rest.remove_prefix(more ? space + 1 : rest.size());
         }
-        endOf[k] = node;
-        nodes[node].out = node;
+        if (node != 0) {
+            ends.emplace_back(node, static_cast<std::uint32_t>(k));
+            nodes[node].out = node;
+        }
     }
 
+    // List indices by node; ends has each node's in list order.
     indexStart.assign(nodes.size() + 1, 0);
-    for (const std::uint32_t node : endOf)
-        if (node != kNone)
-            ++indexStart[node + 1];
-    for (std::size_t i = 0; i < nodes.size(); ++i)
-        indexStart[i + 1] += indexStart[i];
-    listIndex.resize(indexStart.back());
-    std::vector<std::uint32_t> fill(indexStart.begin(), indexStart.end() - 1);
-    for (std::size_t k = 0; k < endOf.size(); ++k)
-        if (endOf[k] != kNone)
-            listIndex[fill[endOf[k]]++] = static_cast<std::uint32_t>(k);
-    link(shape);
+    for (const auto& [node, k] : ends)
+        ++indexStart[node + 1];
+    std::partial_sum(indexStart.begin(), indexStart.end(), indexStart.begin());
+    std::vector<std::uint32_t> place(indexStart.begin(), indexStart.end() - 1);
+    listIndex.resize(ends.size());
+    for (const auto& [node, k] : ends)
+        listIndex[place[node]++] = k;
 
-    unsigned bits = 12; // about 16 bits a token, so that few gaps pass that are no token
-    while (bits < 40 && (std::size_t { 1 } << bits) < 16 * tokenStart.size())
-        ++bits;
-    filterShift = 64 - bits;
-    filter.assign((std::size_t { 1 } << bits) / 64, 0);
-    for (std::size_t id = 0; id + 1 < tokenStart.size(); ++id) {
-        const std::string spaced
-            = " " + arena.substr(tokenStart[id], tokenStart[id + 1] - tokenStart[id]) + " ";
-        if (spaced.size() > 2) {
-            const std::uint64_t bit = sketch(spaced.data() + 1, spaced.size() - 2);
-            filter[bit >> 6] |= std::uint64_t { 1 } << (bit & 63);
-        }
+    // Shallower nodes first: a fail link goes to a shallower node.
+    std::vector<std::uint32_t> byDepth(nodes.size() + 1, 0);
+    for (const std::uint32_t d : depth)
+        ++byDepth[d + 1];
+    std::partial_sum(byDepth.begin(), byDepth.end(), byDepth.begin());
+    std::vector<std::uint32_t> order(nodes.size());
+    for (std::uint32_t n = 0; n < nodes.size(); ++n)
+        order[byDepth[depth[n]]++] = n;
+    for (const std::uint32_t n : order) {
+        Node& node = nodes[n];
+        node.fail = parent[n] == 0 ? 0 : next(nodes[parent[n]].fail, via[n]);
+        node.out = node.out == kNone ? nodes[node.fail].out : node.out;
+        const std::uint32_t c = emptyToken == kNone ? 0 : child(n, emptyToken);
+        node.afterSpace = c != 0 || n == 0 ? c : nodes[node.fail].afterSpace;
     }
 }
 
 std::uint32_t Matcher::Tables::intern(std::string_view t)
 {
     const std::uint64_t h = hashBytes(t.data(), t.size());
-    const auto tag = static_cast<std::uint32_t>(h >> 32);
-    for (std::uint64_t i = h & (slots.size() - 1);; i = (i + 1) & (slots.size() - 1)) {
-        Slot& s = slots[i];
-        if (s.id == kNone) {
-            s = { tag, static_cast<std::uint32_t>(tokenStart.size() - 1) };
-            arena.append(t);
-            tokenStart.push_back(arena.size());
-            rootChild.push_back(0);
-            maxToken = std::max(maxToken, t.size());
-            if (t.empty())
-                emptyToken = s.id;
-            return s.id;
-        }
-        if (s.tag == tag && tokenStart[s.id + 1] - tokenStart[s.id] == t.size()
-            && std::string_view(arena).substr(tokenStart[s.id], t.size()) == t)
-            return s.id;
+    std::uint64_t i = h & (slots.size() - 1);
+    for (; slots[i].id != kNone; i = (i + 1) & (slots.size() - 1)) {
+        if (holds(slots[i], h, t.data(), t.size()))
+            return slots[i].id;
     }
-}
-
-std::uint32_t Matcher::Tables::addChild(std::uint32_t node, std::uint32_t t, std::vector<Shape>& shape)
-{
-    std::uint32_t& child = node == 0 ? rootChild[t] : children[key(node, t)];
-    if (child == 0) {
-        child = static_cast<std::uint32_t>(nodes.size());
-        nodes[node].hasChildren = true;
-        nodes.emplace_back();
-        shape.push_back({ node, t, shape[node].depth + 1 });
+    const auto id = static_cast<std::uint32_t>(tokenStart.size() - 1);
+    slots[i] = { static_cast<std::uint32_t>(h >> 32), id };
+    arena.append(t);
+    tokenStart.push_back(arena.size());
+    rootChild.push_back(0);
+    maxToken = std::max(maxToken, t.size());
+    emptyToken = t.empty() ? id : emptyToken;
+    if (!t.empty()) {
+        const char spaced[3] = { ' ', t[0], ' ' }; // a sketch of one byte reads the spaces around it
+        const std::uint64_t bit = sketch(t.size() == 1 ? spaced + 1 : t.data(), t.size());
+        filter[bit >> 6] |= std::uint64_t { 1 } << (bit & 63);
     }
-    return child;
-}
-
-// Fail links, outputs and space steps, shallower nodes first: each follows from shallower ones.
-void Matcher::Tables::link(const std::vector<Shape>& shape)
-{
-    std::vector<std::uint32_t> byDepth(nodes.size() + 1, 0);
-    for (const Shape& s : shape)
-        ++byDepth[s.depth + 1];
-    for (std::size_t d = 1; d < byDepth.size(); ++d)
-        byDepth[d] += byDepth[d - 1];
-    std::vector<std::uint32_t> order(nodes.size());
-    for (std::uint32_t n = 0; n < nodes.size(); ++n)
-        order[byDepth[shape[n].depth]++] = n;
-
-    for (const std::uint32_t n : order) {
-        Node& node = nodes[n];
-        if (n != 0) {
-            const Shape& s = shape[n];
-            node.fail = s.parent == 0 ? 0 : next(nodes[s.parent].fail, s.token);
-            if (node.out == kNone)
-                node.out = nodes[node.fail].out;
-        }
-        std::uint32_t step = 0;
-        if (emptyToken != kNone) {
-            const auto it = n == 0 ? children.end() : children.find(key(n, emptyToken));
-            step = n == 0              ? rootChild[emptyToken]
-                : it != children.end() ? it->second
-                                       : nodes[node.fail].afterSpace;
-        }
-        node.afterSpace = step;
-    }
+    return id;
 }
 
 Matcher::Matcher(const CvarList& list)
@@ -451,18 +427,15 @@ void LineScanner::State::report(std::int64_t end, std::vector<Finding>& out)
     if (lineHoldsSet(end)) {
         const std::uint64_t reported = 2 * (lines + 1) + 1;
         indices.clear();
-        std::size_t runs = 0;
         for (const std::uint32_t first : pending) {
             for (std::uint32_t n = first; n != kNone && stamp[n] != reported;
                  n = t.nodes[t.nodes[n].fail].out) {
                 stamp[n] = reported;
                 indices.insert(indices.end(), t.listIndex.begin() + t.indexStart[n],
                     t.listIndex.begin() + t.indexStart[n + 1]);
-                ++runs;
             }
         }
-        if (runs > 1)
-            std::sort(indices.begin(), indices.end());
+        std::sort(indices.begin(), indices.end());
         for (const std::uint32_t k : indices)
             out.push_back({ lines, k });
     }
