@@ -41,8 +41,10 @@ std::uint64_t hashBytes(const char* p, std::size_t n)
     std::uint64_t h = n * k1;
     if (n >= 8) {
         const char* last = p + n - 8;
-        for (; p < last; p += 8)
-            h = ((h ^ load<std::uint64_t>(p)) * k2) ^ (h >> 29);
+        for (; p < last; p += 8) {
+            h = (h ^ load<std::uint64_t>(p)) * k2;
+            h ^= h >> 29;
+        }
         h = (h ^ load<std::uint64_t>(last)) * k2;
     } else if (n >= 4) {
         h = (h ^ (load<std::uint32_t>(p) << 32 | load<std::uint32_t>(p + n - 4))) * k2;
