@@ -91,14 +91,6 @@ Masks classify(const char* p)
     return m;
 }
 
-// The run of set bits of mask that begins at bit `from`, as a mask.
-std::uint64_t runFrom(std::uint64_t mask, int from)
-{
-    if (from >= 64)
-        return 0;
-    return lowBits(std::countr_one(mask >> from)) << from;
-}
-
 bool holdsSet(const char* from, const char* to)
 {
     return to - from >= 3
@@ -357,7 +349,7 @@ void LineScanner::State::scanBlock(
     std::uint64_t events = m.space | m.brk;
     // Once a space leaves the automaton where it was, the spaces right after it do too.
     const auto skipRun = [&](int from) {
-        const std::uint64_t run = runFrom(m.space, from);
+        const std::uint64_t run = from >= 64 ? 0 : lowBits(std::countr_one(m.space >> from)) << from;
         events &= ~run;
         lastSpace = run != 0 ? pos + static_cast<std::int64_t>(std::bit_width(run)) - 1 : lastSpace;
     };
@@ -383,15 +375,14 @@ void LineScanner::State::scanBlock(
 std::uint32_t LineScanner::State::afterGap(std::int64_t open, std::int64_t close)
 {
     const auto n = static_cast<std::size_t>(close - open - 1);
-    const char* p = at(open + 1);
-    if (n > t.maxToken) {
+    if (n > t.maxToken)
         return 0;
-    } else if (open < pieceBase) {
+    if (open < pieceBase) {
         // Begun in an earlier piece: the gap goes on from what keepLineEnd kept of it.
         gap.append(piece.data(), static_cast<std::size_t>(close - pieceBase));
         gap.push_back(' ');
-        p = gap.data() + 1;
     }
+    const char* p = open < pieceBase ? gap.data() + 1 : at(open + 1);
     const std::uint32_t token = t.mayHold(p, n) ? t.token(p, n) : kNone;
     return token == kNone ? 0 : t.next(node, token);
 }
@@ -469,7 +460,7 @@ void LineScanner::State::keepLineEnd()
         else
             gap.append(piece);
     }
-    if (!setSeen && end > lineStart) {
+    if (!setSeen && end > from) {
         setSeen = lineHoldsSet(end);
         const auto last = static_cast<std::size_t>(std::min<std::int64_t>(end - from, 2));
         if (lineStart >= pieceBase)

@@ -74,9 +74,9 @@ TEST(Scan, EmptyListReportsOnlyTheTotal)
         reportOf(listOf({}), "seta r_a 1"), (std::vector<std::string> { " ", "Total: 0 cvars interdite" }));
 }
 
-// The scanner fed in pieces of random sizes up to each bound in turn, and whole, against the
-// plain rule: findings and line count. Small bounds put seams inside names, gaps, "set", runs of
-// spaces and CR LF pairs.
+// The scanner fed in pieces of random sizes up to each bound in turn (empty ones too), and whole,
+// against the plain rule: findings and line count. Small bounds put seams inside names, gaps,
+// "set", runs of spaces and CR LF pairs.
 ::testing::AssertionResult scansLikeReference(
     const CvarList& list, std::string_view config, std::mt19937& rng)
 {
@@ -90,7 +90,7 @@ TEST(Scan, EmptyListReportsOnlyTheTotal)
         LineScanner scanner(matcher);
         std::vector<Finding> found;
         for (std::size_t i = 0; i < config.size();) {
-            const std::size_t n = std::min<std::size_t>(1 + rng() % most, config.size() - i);
+            const std::size_t n = std::min<std::size_t>(rng() % (most + 1), config.size() - i);
             scanner.feed(config.substr(i, n), found);
             i += n;
         }
