@@ -344,7 +344,7 @@ void LineScanner::State::scanBlock(
     const char* block, std::int64_t pos, std::int64_t valid, std::vector<Finding>& out)
 {
     Masks m = classify(block);
-    m.space &= lowBits(valid);
+    m.space &= t.nodes.size() > 1 ? lowBits(valid) : 0; // without names, only lines count
     m.brk &= lowBits(valid);
     std::uint64_t events = m.space | m.brk;
     // Once a space leaves the automaton where it was, the spaces right after it do too.
