@@ -108,6 +108,7 @@ struct Matcher::Tables {
         std::uint32_t fail = 0;
         std::uint32_t out = kNone; // the nearest node on the fail chain, itself included, that ends names
         std::uint32_t afterSpace = 0; // the step on an empty token: a space right after a space
+        std::uint32_t firstIndex = kNone; // the first list index of the name that ends here
         bool hasChildren = false;
     };
 
@@ -122,8 +123,7 @@ struct Matcher::Tables {
     std::vector<Node> nodes; // by depth; node 0, the root, is where no name has begun
     std::vector<std::uint32_t> rootChild; // token id -> node, 0 when no name begins with it
     std::unordered_map<std::uint64_t, std::uint32_t> children; // node << 32 | token -> node, off the root
-    std::vector<std::uint32_t> indexStart; // node -> its list indices, listIndex[indexStart[n], [n + 1])
-    std::vector<std::uint32_t> listIndex;
+    std::vector<std::uint32_t> nextIndex; // list index -> the next one of the same name, or kNone
 
     explicit Tables(const CvarList& list);
 
@@ -192,18 +192,18 @@ Matcher::Tables::Tables(const CvarList& list)
     tokenStart.push_back(0);
     nodes.emplace_back();
 
-    // Each name is a path of tokens from the root; its parent and the token into it give each
-    // node its fail link below.
-    std::vector<std::uint32_t> parent { 0 }, via { 0 }, depth { 0 };
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> ends; // node, list index, in list order
-    for (auto* v : { &parent, &via, &depth, &rootChild })
-        v->reserve(tokens + 1);
-    nodes.reserve(tokens + 1);
-    ends.reserve(list.names.size());
-    for (std::size_t k = 1; k < list.names.size(); ++k) {
+    // Each name is a path of tokens from the root. The names go in from the last, so that each
+    // node's list indices link up in ascending order. The nodes below the first level keep what
+    // their fail links are made of.
+    struct Deep {
+        std::uint32_t node, parent, token, depth;
+    };
+    std::vector<Deep> deep;
+    nextIndex.assign(list.names.size(), kNone);
+    for (std::size_t k = list.names.size() - 1; k >= 1; --k) {
         std::string_view rest = list.names[k];
         std::uint32_t node = 0;
-        for (bool more = !rest.empty(); more;) {
+        for (std::uint32_t depth = 1; !list.names[k].empty(); ++depth) {
             const std::size_t space = rest.find(' ');
             const std::uint32_t t = intern(rest.substr(0, space));
             std::uint32_t& c = node == 0 ? rootChild[t] : children[std::uint64_t { node } << 32 | t];
@@ -211,45 +211,40 @@ Matcher::Tables::Tables(const CvarList& list)
                 c = static_cast<std::uint32_t>(nodes.size());
                 nodes[node].hasChildren = true;
                 nodes.emplace_back();
-                parent.push_back(node);
-                via.push_back(t);
-                depth.push_back(depth[node] + 1);
+                if (depth > 1)
+                    deep.push_back({ c, node, t, depth });
             }
             node = c;
-            more = space != std::string_view::npos;
-            rest.remove_prefix(more ? space + 1 : rest.size());
+            if (space == std::string_view::npos)
+                break;
+            rest.remove_prefix(space + 1);
         }
         if (node != 0) {
-            ends.emplace_back(node, static_cast<std::uint32_t>(k));
+            nextIndex[k] = nodes[node].firstIndex;
+            nodes[node].firstIndex = static_cast<std::uint32_t>(k);
             nodes[node].out = node;
         }
     }
 
-    // List indices by node; ends has each node's in list order.
-    indexStart.assign(nodes.size() + 1, 0);
-    for (const auto& [node, k] : ends)
-        ++indexStart[node + 1];
-    std::partial_sum(indexStart.begin(), indexStart.end(), indexStart.begin());
-    std::vector<std::uint32_t> place(indexStart.begin(), indexStart.end() - 1);
-    listIndex.resize(ends.size());
-    for (const auto& [node, k] : ends)
-        listIndex[place[node]++] = k;
-
-    // Shallower nodes first: a fail link goes to a shallower node.
-    std::vector<std::uint32_t> byDepth(nodes.size() + 1, 0);
-    for (const std::uint32_t d : depth)
-        ++byDepth[d + 1];
-    std::partial_sum(byDepth.begin(), byDepth.end(), byDepth.begin());
-    std::vector<std::uint32_t> order(nodes.size());
-    for (std::uint32_t n = 0; n < nodes.size(); ++n)
-        order[byDepth[depth[n]]++] = n;
-    for (const std::uint32_t n : order) {
+    const auto link = [this](std::uint32_t n, std::uint32_t fail) {
         Node& node = nodes[n];
-        node.fail = parent[n] == 0 ? 0 : next(nodes[parent[n]].fail, via[n]);
-        node.out = node.out == kNone ? nodes[node.fail].out : node.out;
+        node.fail = fail;
+        node.out = node.out == kNone ? nodes[fail].out : node.out;
         const std::uint32_t c = emptyToken == kNone ? 0 : child(n, emptyToken);
-        node.afterSpace = c != 0 || n == 0 ? c : nodes[node.fail].afterSpace;
-    }
+        node.afterSpace = c != 0 || n == 0 ? c : nodes[fail].afterSpace;
+    };
+    for (std::uint32_t n = 0; n < nodes.size(); ++n)
+        link(n, 0);
+    // Deeper nodes again, shallower first: a fail link goes to a shallower node.
+    std::vector<std::uint32_t> byDepth(deep.size() + 3, 0);
+    for (const Deep& d : deep)
+        ++byDepth[d.depth];
+    std::partial_sum(byDepth.begin(), byDepth.end(), byDepth.begin());
+    std::vector<Deep> ordered(deep.size());
+    for (const Deep& d : deep)
+        ordered[byDepth[d.depth - 1]++] = d;
+    for (const Deep& d : ordered)
+        link(d.node, next(nodes[d.parent].fail, d.token));
 }
 
 std::uint32_t Matcher::Tables::intern(std::string_view t)
@@ -424,8 +419,8 @@ void LineScanner::State::report(std::int64_t end, std::vector<Finding>& out)
             for (std::uint32_t n = first; n != kNone && stamp[n] != reported;
                  n = t.nodes[t.nodes[n].fail].out) {
                 stamp[n] = reported;
-                indices.insert(indices.end(), t.listIndex.begin() + t.indexStart[n],
-                    t.listIndex.begin() + t.indexStart[n + 1]);
+                for (std::uint32_t k = t.nodes[n].firstIndex; k != kNone; k = t.nextIndex[k])
+                    indices.push_back(k);
             }
         }
         std::sort(indices.begin(), indices.end());
