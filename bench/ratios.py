@@ -11,10 +11,11 @@ programs write into a pipe that this script drains (grep treats /dev/null as -q)
 are interleaved, ours and grep's taking turns to go first, and each time is the median of --runs
 runs (typical-config rows use more, as they take milliseconds). Peak RSS comes from
 /usr/bin/time -v. With --baseline, another build of tromel-check takes its turn in every round
-too, for a before-and-after comparison in one run. Goal H runs the hostile lists (see
-gen_corpus.py), each to take no longer than goal 1. Other programs' load skews the ratios, goal 6
-most: it needs both cores free. Where other sessions keep the machine busy, Linux shares the CPU
-between sessions, so give this one precedence while it measures (root, Linux):
+too, for a before-and-after comparison in one run. Goals H and S run the hostile lists (see
+gen_corpus.py) on the 200 MiB config and on the configs made to stress them, each to take no
+longer than goal 1. Other programs' load skews the ratios, goal 6 most: it needs both cores free.
+Where other sessions keep the machine busy, Linux shares the CPU between sessions, so give this
+one precedence while it measures (root, Linux):
 
     setsid sh -c 'echo -19 > /proc/self/autogroup; exec python3 bench/ratios.py'
 """
@@ -79,8 +80,8 @@ def main():
                     ours=[ours, "--list", c(f"names-{names}.ini"), c(cfg)],
                     peer=grep + ["-F", "-c", "-f", c(f"patterns-{names}.txt"), c(cfg)])
 
-    def hostile(label, names, cfg):
-        return pair("H", label, f"hostile-{names}", cfg, None, args.runs)
+    def hostile(goal, label, names, cfg):
+        return pair(goal, label, f"hostile-{names}", cfg, None, args.runs)
 
     cases = [
         pair("1", "550 names x 200 MiB config", 550, "config-200m.cfg", 0.5, args.runs),
@@ -93,12 +94,12 @@ def main():
         dict(goal="6", label="10,000 configs: one thread / all cores", target=None, runs=args.runs,
              ours=[ours, "--list", c("names-550.ini"), c("dir-10k")],
              peer=[ours, "-j", "1", "--list", c("names-550.ini"), c("dir-10k")]),
-        hostile("names of spaces x 200 MiB config", "spaces", "config-200m.cfg"),
-        hostile("names of spaces x set + 100 MiB spaces", "spaces", "spaces-100m.cfg"),
-        hostile("inner/trailing spaces x 200 MiB config", "inner", "config-200m.cfg"),
-        hostile("5,000 names, one prefix x 200 MiB", "prefix", "config-200m.cfg"),
-        hostile("a name of 100 KB x 200 MiB config", "long", "config-200m.cfg"),
-        hostile("staircase x 400 KB line", "staircase", "line-400k.cfg"),
+        hostile("H", "names of spaces x 200 MiB config", "spaces", "config-200m.cfg"),
+        hostile("H", "inner/trailing spaces x 200 MiB config", "inner", "config-200m.cfg"),
+        hostile("H", "5,000 names, one prefix x 200 MiB", "prefix", "config-200m.cfg"),
+        hostile("H", "a name of 100 KB x 200 MiB config", "long", "config-200m.cfg"),
+        hostile("S", "names of spaces x set + 100 MiB spaces", "spaces", "spaces-100m.cfg"),
+        hostile("S", "staircase x 400 KB line", "staircase", "line-400k.cfg"),
     ]
     if args.only:
         wanted = set(args.only.split(","))
