@@ -120,7 +120,7 @@ struct Matcher::Tables {
     std::vector<std::uint64_t> filter; // a bit for each token's sketch: most gaps fail it cheaply
     unsigned filterShift = 0;
 
-    std::vector<Node> nodes; // by depth; node 0, the root, is where no name has begun
+    std::vector<Node> nodes; // node 0, the root, is where no name has begun
     std::vector<std::uint32_t> rootChild; // token id -> node, 0 when no name begins with it
     std::unordered_map<std::uint64_t, std::uint32_t> children; // node << 32 | token -> node, off the root
     std::vector<std::uint32_t> nextIndex; // list index -> the next one of the same name, or kNone
