@@ -15,6 +15,12 @@ OUT_DIR defaults to bench/corpus. Files written (about 650 MB in all):
     dense-1m.cfg                                      a million lines, each one finding
     tiny.cfg                                          one line, for list start-up costs
     dir-10k/                                          10,000 configs of about 20 KB
+    names-hostile-*.ini, patterns-hostile-*.txt       lists that would make a scan slow (below)
+    line-400k.cfg                                     "set a a a ... a ", 400 KB, for the staircase
+
+The hostile lists, each the 550 names plus: "spaces", names of 1 to 100 spaces; "inner", each
+name again with inner or trailing spaces; "prefix", 5,000 names sharing a 60-byte prefix; "long",
+a name of 100 KB. "staircase" is 1,000 names "a", "a a", "a a a"... on its own.
 """
 
 import argparse
@@ -204,12 +210,32 @@ def single_line(rng, listed, size):
     return " ".join(parts).encode("latin-1")
 
 
+def hostile_lists(rng, listed):
+    """Lists whose names a scan could stumble on, by the name of their file."""
+    prefix = "cg_" + "".join(rng.choice("abcdefghijklmnopqrstuvwxyz_") for _ in range(57))
+    variants = [n + " " if i % 3 == 0 else n + " 1" if i % 3 == 1 else "seta " + n + "  "
+                for i, n in enumerate(listed)]
+    return {
+        "spaces": listed + [" " * n for n in range(1, 101)],
+        "inner": listed + variants,
+        "prefix": listed + [prefix + n for n in unique_names(rng, 5000)],
+        "long": listed + ["".join(rng.choice("abcdefghijklmnopqrstuvwxyz_") for _ in range(100000))],
+        "staircase": [" ".join(["a"] * n) for n in range(1, 1001)],
+    }
+
+
+def write_list(out, name, names):
+    write(out(f"names-{name}.ini"), "Forbidden cvars 3.14-06-2007\r\n" + "\r\n".join(names) + "\r\n")
+    write(out(f"patterns-{name}.txt"), "".join(f" {n} \n" for n in names))
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     here = os.path.dirname(os.path.abspath(__file__))
     ap.add_argument("out", nargs="?", default=os.path.join(here, "corpus"))
     ap.add_argument("--seed", type=int, default=2007)
-    ap.add_argument("--only", default="", help="comma-separated subset of: lists,52k,200m,line,spaces,dense,tiny,dir")
+    ap.add_argument("--only", default="",
+                    help="comma-separated subset of: lists,52k,200m,line,spaces,dense,tiny,dir,hostile")
     args = ap.parse_args()
     only = set(filter(None, args.only.split(",")))
     want = lambda what: not only or what in only
@@ -221,11 +247,15 @@ def main():
         names = make_list(random.Random(args.seed * 1000 + count), count)
         lists[count] = names
         if want("lists"):
-            write(out(f"names-{count}.ini"), "Forbidden cvars 3.14-06-2007\r\n" + "\r\n".join(names) + "\r\n")
-            write(out(f"patterns-{count}.txt"), "".join(f" {n} \n" for n in names))
+            write_list(out, count, names)
             print(f"names-{count}.ini", file=sys.stderr)
 
     listed = lists[550]
+    if want("hostile"):
+        for name, names in hostile_lists(random.Random(args.seed + 3), listed).items():
+            write_list(out, f"hostile-{name}", names)
+        write(out("line-400k.cfg"), "set " + "a " * 200000)
+        print("names-hostile-*.ini", file=sys.stderr)
     rng = random.Random(args.seed)
     maker = LineMaker(rng, listed)
     if want("52k"):

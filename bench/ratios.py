@@ -4,12 +4,16 @@
     cmake --preset release -DTROMEL_BUILD_BENCH=ON && cmake --build build/release
     python3 bench/gen_corpus.py                 # once: writes bench/corpus/ (about 650 MB)
     python3 bench/ratios.py [--bin build/release/bin/tromel-check] [--runs 7] [--only 1,2,6]
+                            [--baseline OTHER/bin/tromel-check]
 
 Goal 7 (the window) is timed by build/release/bench/window_bench when it was built. Both
 programs write into a pipe that this script drains (grep treats /dev/null as -q). Runs
 are interleaved, ours and grep's taking turns to go first, and each time is the median of --runs
 runs (typical-config rows use more, as they take milliseconds). Peak RSS comes from
-/usr/bin/time -v. Other programs' load skews the ratios, goal 6 most: it needs both cores free.
+/usr/bin/time -v. With --baseline, another build of tromel-check takes its turn in every round
+too, for a before-and-after comparison in one run. Goals H and S run the hostile lists (see
+gen_corpus.py) on the 200 MiB config and on the configs made to stress them, each to take no
+longer than goal 1. Other programs' load skews the ratios, goal 6 most: it needs both cores free.
 Where other sessions keep the machine busy, Linux shares the CPU between sessions, so give this
 one precedence while it measures (root, Linux):
 
@@ -63,6 +67,7 @@ def main():
     ap.add_argument("--window-bench", default=None,
                     help="the window benchmark (default: bench/window_bench of the same build, if built)")
     ap.add_argument("--only", default="", help="goals to run, e.g. 1,2,6")
+    ap.add_argument("--baseline", default=None, help="another tromel-check to time in the same rounds")
     args = ap.parse_args()
     ours = os.path.abspath(args.bin)
     c = lambda name: os.path.join(os.path.abspath(args.corpus), name)
@@ -75,6 +80,9 @@ def main():
                     ours=[ours, "--list", c(f"names-{names}.ini"), c(cfg)],
                     peer=grep + ["-F", "-c", "-f", c(f"patterns-{names}.txt"), c(cfg)])
 
+    def hostile(goal, label, names, cfg):
+        return pair(goal, label, f"hostile-{names}", cfg, None, args.runs)
+
     cases = [
         pair("1", "550 names x 200 MiB config", 550, "config-200m.cfg", 0.5, args.runs),
         pair("2", "550 names x 100 MiB single line", 550, "line-100m.cfg", 0.5, args.runs),
@@ -86,22 +94,32 @@ def main():
         dict(goal="6", label="10,000 configs: one thread / all cores", target=None, runs=args.runs,
              ours=[ours, "--list", c("names-550.ini"), c("dir-10k")],
              peer=[ours, "-j", "1", "--list", c("names-550.ini"), c("dir-10k")]),
+        hostile("H", "names of spaces x 200 MiB config", "spaces", "config-200m.cfg"),
+        hostile("H", "inner/trailing spaces x 200 MiB config", "inner", "config-200m.cfg"),
+        hostile("H", "5,000 names, one prefix x 200 MiB", "prefix", "config-200m.cfg"),
+        hostile("H", "a name of 100 KB x 200 MiB config", "long", "config-200m.cfg"),
+        hostile("S", "names of spaces x set + 100 MiB spaces", "spaces", "spaces-100m.cfg"),
+        hostile("S", "staircase x 400 KB line", "staircase", "line-400k.cfg"),
     ]
     if args.only:
         wanted = set(args.only.split(","))
         cases = [k for k in cases if k["goal"] in wanted]
 
-    for k in cases:  # warm the page cache and check that both run
-        run_once(k["ours"])
-        run_once(k["peer"])
-        k["t_ours"], k["t_peer"] = [], []
+    contenders = ["ours", "peer"]
+    if args.baseline:
+        contenders.append("base")
+        for k in cases:
+            k["base"] = [os.path.abspath(args.baseline) if a == ours else a for a in k["ours"]]
+    for k in cases:  # warm the page cache and check that all run
+        for who in contenders:
+            run_once(k[who])
+            k["t_" + who] = []
     for r in range(max([k["runs"] for k in cases], default=0)):
         for k in cases:
             if r >= k["runs"]:
                 continue
-            first, second = ("ours", "peer") if r % 2 == 0 else ("peer", "ours")
-            k["t_" + first].append(run_once(k[first]))
-            k["t_" + second].append(run_once(k[second]))
+            for who in contenders[r % len(contenders):] + contenders[:r % len(contenders)]:
+                k["t_" + who].append(run_once(k[who]))
 
     print(f"tromel-check vs LC_ALL=C grep -F -c -f PATTERNS; medians of interleaved runs on {os.cpu_count()} cores")
     print(f"{'goal':<4}  {'case':<40} {'ours s':>9} {'grep s':>9} {'ratio':>7} {'target':>7} {'ours RSS':>10} {'grep RSS':>10}")
@@ -115,6 +133,9 @@ def main():
             continue
         target = f"<={k['target']}" if k["target"] else ""
         note = "  (target: our time, and <=50 MiB)" if isinstance(k["target"], str) else ""
+        if args.baseline:
+            tb = statistics.median(k["t_base"])
+            note += f"  baseline {tb:.4f} s, ratio {tb / tp:.3f}"
         print(f"{k['goal']:<4}  {k['label']:<40} {to:>9.4f} {tp:>9.4f} {to / tp:>7.3f} {target:>7} "
               f"{ro:>7.1f} MiB {rp:>6.1f} MiB  (n={k['runs']}){note}")
         if k["goal"] == "1":

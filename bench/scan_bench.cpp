@@ -169,6 +169,80 @@ void BM_EmptyList(benchmark::State& state)
 }
 BENCHMARK(BM_EmptyList)->Unit(benchmark::kMillisecond);
 
+// Lists that would make a scan cost more than linear time: names made only of spaces; names with
+// inner and trailing spaces; 5,000 names that share a 60-byte prefix; a name of 100 KB. Each is
+// added to the 550 names and scanned in a config in the realistic shape that sets its names now
+// and then, and near misses of the long ones. 100,000 names are BM_Realistic/100000.
+enum class Hostile { Spaces, InnerAndTrailingSpaces, SharedPrefix, LongName };
+
+Workload hostileWorkload(Hostile kind)
+{
+    Workload w = makeWorkload(550);
+    std::vector<std::string> added;
+    std::mt19937 rng(5);
+    switch (kind) {
+    case Hostile::Spaces:
+        for (std::size_t n = 1; n <= 100; ++n)
+            added.push_back(std::string(n, ' '));
+        break;
+    case Hostile::InnerAndTrailingSpaces:
+        for (std::size_t k = 1; k < w.list.names.size(); ++k) {
+            const std::string& name = w.list.names[k];
+            added.push_back(k % 3 == 0 ? name + " " : k % 3 == 1 ? name + " 1" : "seta " + name + "  ");
+        }
+        break;
+    case Hostile::SharedPrefix:
+        for (int i = 0; i < 5000; ++i)
+            added.push_back("cg_" + std::string(57, 'p') + cvarName(rng));
+        break;
+    case Hostile::LongName:
+        added.push_back(std::string(100000, 'n'));
+        break;
+    }
+    for (const std::string& name : added) {
+        if (kind == Hostile::SharedPrefix || kind == Hostile::LongName)
+            w.unlisted.push_back(name.substr(0, name.size() - 1) + "x");
+    }
+    w.list.names.insert(w.list.names.end() - 2, added.begin(), added.end());
+    return w;
+}
+
+void BM_Hostile(benchmark::State& state, Hostile kind)
+{
+    const Workload w = hostileWorkload(kind);
+    const std::string config = realisticConfig(w, 16 << 20);
+    scan(state, config, w.list);
+}
+BENCHMARK_CAPTURE(BM_Hostile, spaces, Hostile::Spaces)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Hostile, innerAndTrailingSpaces, Hostile::InnerAndTrailingSpaces)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Hostile, sharedPrefix, Hostile::SharedPrefix)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Hostile, longName, Hostile::LongName)->Unit(benchmark::kMillisecond);
+
+// 1,000 names "a", "a a", "a a a"... and one line "set a a a ... a " of 400 KB: every name's
+// occurrences hold all the shorter ones.
+void BM_Staircase(benchmark::State& state)
+{
+    CvarList list;
+    list.hasHeader = true;
+    list.names.push_back("a");
+    while (list.names.size() <= 1000)
+        list.names.push_back(list.names.back() + " a");
+    std::string config = "set ";
+    while (config.size() < 400000)
+        config += "a ";
+    scan(state, config, list);
+}
+BENCHMARK(BM_Staircase)->Unit(benchmark::kMillisecond);
+
+// Names of spaces in the longest run of spaces.
+void BM_SpacesInSpaces(benchmark::State& state)
+{
+    static const std::string config = "set" + std::string(16 << 20, ' ');
+    scan(state, config, hostileWorkload(Hostile::Spaces).list);
+}
+BENCHMARK(BM_SpacesInSpaces)->Unit(benchmark::kMillisecond);
+
 void BM_MatcherBuild(benchmark::State& state)
 {
     const CvarList& list = workload(static_cast<std::size_t>(state.range(0))).list;

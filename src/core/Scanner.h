@@ -30,15 +30,15 @@ public:
     Matcher(const Matcher&) = delete;
     Matcher& operator=(const Matcher&) = delete;
 
-    struct Tables;
-    const Tables& tables() const { return *m_tables; }
-
 private:
-    std::unique_ptr<Tables> m_tables;
+    friend class LineScanner;
+    struct Tables;
+    std::unique_ptr<const Tables> m_tables;
 };
 
 /// A scan over a byte stream fed in pieces of any size. Lines are the non-empty runs of bytes
-/// other than CR and LF, counted from 0 at the scanner's start.
+/// other than CR and LF, counted from 0 at the scanner's start. Its time is linear in the bytes
+/// and the findings, and its memory bounded by the list, however long the lines are.
 class LineScanner {
 public:
     explicit LineScanner(const Matcher& matcher);
@@ -46,7 +46,7 @@ public:
     LineScanner(const LineScanner&) = delete;
     LineScanner& operator=(const LineScanner&) = delete;
 
-    /// Scans the next bytes and appends the findings of the lines known so far to out, in order.
+    /// Scans the next bytes and appends the findings of the lines they finish to out, in order.
     void feed(std::string_view bytes, std::vector<Finding>& out);
     /// The end of the stream: appends the last line's findings.
     void finish(std::vector<Finding>& out);

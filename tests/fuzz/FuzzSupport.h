@@ -65,30 +65,35 @@ inline ListAndConfig listAndConfig(std::string_view data)
     return input;
 }
 
-// Feeds data to a ScanStream in pieces whose sizes cycle through plan (each 1 + byte % 61);
-// an empty plan means one piece.
-inline ScanStream& feed(ScanStream& stream, std::string_view data, std::string_view plan)
+// Feeds data to a LineScanner in pieces whose sizes cycle through plan (each 1 + byte % 61); an
+// empty plan means one piece. Returns the findings; lines counts the lines.
+inline std::vector<Finding> feed(
+    const Matcher& matcher, std::string_view data, std::string_view plan, std::uint64_t& lines)
 {
+    LineScanner scanner(matcher);
+    std::vector<Finding> found;
     std::size_t at = 0;
     for (std::size_t step = 0; at < data.size(); ++step) {
         const std::size_t size
             = plan.empty() ? data.size() : 1 + static_cast<unsigned char>(plan[step % plan.size()]) % 61;
-        stream.onChunk(data.substr(at, size));
+        scanner.feed(data.substr(at, size), found);
         at += size;
     }
-    stream.finish();
-    return stream;
+    scanner.finish(found);
+    lines = scanner.lineCount();
+    return found;
 }
 
-// The engine, whole and in pieces, against the plain rule.
+// The scanner, whole and in pieces, against the plain rule.
 inline void requireSameFindings(std::string_view config, const CvarList& list, std::string_view plan)
 {
     const std::vector<Finding> expected = reference::scan(config, list);
     const Matcher matcher(list);
     require(scanBuffer(config, matcher) == expected, "scanBuffer differs from the plain rule");
-    ScanStream stream(matcher);
-    require(feed(stream, config, plan).findings() == expected,
-        "ScanStream in pieces differs from the plain rule");
+    std::uint64_t lines = 0;
+    require(
+        feed(matcher, config, plan, lines) == expected, "LineScanner in pieces differs from the plain rule");
+    require(lines == plainLines(config).size(), "LineScanner counts lines differently");
 }
 
 } // namespace tromel::fuzz
