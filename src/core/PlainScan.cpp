@@ -3,6 +3,7 @@
 #include "Reader.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <exception>
@@ -37,24 +38,28 @@ public:
     {
     }
 
+    bool isTurn(std::size_t part) const { return m_turn.load(std::memory_order_acquire) == part; }
+    std::size_t cap() const { return m_cap; }
+
     // Hands held findings over when it is part's turn; otherwise keeps them until they reach the
     // bound, then waits for the turn. False when the scan is over for everybody.
     bool offer(std::size_t part, std::vector<Finding>& held)
     {
         if (held.empty() || m_out.cancelled())
             return !stopped();
-        std::unique_lock lock(m_mutex);
-        if (m_turn != part) {
+        if (!isTurn(part)) {
             if (held.size() < m_cap)
-                return !m_stop;
-            m_changed.wait(lock, [&] { return m_turn == part || m_stop; });
+                return !stopped();
+            std::unique_lock lock(m_mutex);
+            m_changed.wait(lock, [&] { return isTurn(part) || m_stop; });
         }
-        if (m_stop)
+        if (stopped()) {
+            held.clear();
             return false;
-        const std::uint64_t base = m_base;
-        lock.unlock();
+        }
+        // The turn is this part's until it passes it on: the base cannot change meanwhile.
         for (Finding& f : held)
-            f.line += base;
+            f.line += m_base;
         m_out.take(held.data(), held.size());
         m_findings += held.size();
         held.clear();
@@ -67,16 +72,16 @@ public:
     {
         {
             std::unique_lock lock(m_mutex);
-            m_changed.wait(lock, [&] { return m_turn == part || m_stop; });
+            m_changed.wait(lock, [&] { return isTurn(part) || m_stop; });
             if (m_stop)
                 return false;
         }
-        if (!offer(part, held))
+        if (!offer(part, held) && stopped())
             return false;
         {
             std::lock_guard lock(m_mutex);
             m_base += lines;
-            ++m_turn;
+            m_turn.store(part + 1, std::memory_order_release);
         }
         m_changed.notify_all();
         return true;
@@ -113,12 +118,36 @@ private:
     std::size_t m_cap;
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::size_t m_turn = 0;
+    std::atomic<std::size_t> m_turn { 0 };
     std::uint64_t m_base = 0; // lines of the parts whose turn is over
     std::uint64_t m_findings = 0;
     bool m_stop = false;
     FileStatus m_status;
     std::exception_ptr m_error;
+};
+
+// A part's findings, a line's at a time: straight on while it is the part's turn, else held.
+class PartFindings final : public FindingSink {
+public:
+    PartFindings(Turns& turns, std::size_t part)
+        : m_turns(turns)
+        , m_part(part)
+    {
+    }
+
+    void take(const Finding* findings, std::size_t count) override
+    {
+        m_held.insert(m_held.end(), findings, findings + count);
+        if (m_turns.isTurn(m_part) || m_held.size() >= m_turns.cap())
+            m_turns.offer(m_part, m_held);
+    }
+
+    std::vector<Finding>& held() { return m_held; }
+
+private:
+    Turns& m_turns;
+    std::size_t m_part;
+    std::vector<Finding> m_held;
 };
 
 // Runs fn, turning what it throws into the scan's failure.
@@ -148,7 +177,7 @@ void scanPart(const FileReader& reader, const Matcher& matcher, std::size_t inde
     std::size_t chunk, Turns& turns)
 {
     LineScanner scanner(matcher);
-    std::vector<Finding> held;
+    PartFindings found(turns, index);
     std::vector<char> buffer(chunk);
     const std::uint64_t end = reader.size();
     std::uint64_t offset = part.from == 0 ? 0 : part.from - 1; // next byte to read
@@ -186,12 +215,12 @@ void scanPart(const FileReader& reader, const Matcher& matcher, std::size_t inde
                 done = true;
             }
         }
-        scanner.feed(std::string_view(buffer.data() + skip, n - skip), held);
-        if (!turns.offer(index, held))
+        scanner.feed(std::string_view(buffer.data() + skip, n - skip), found);
+        if (!turns.offer(index, found.held()))
             return;
     }
-    scanner.finish(held);
-    turns.finish(index, held, scanner.lineCount());
+    scanner.finish(found);
+    turns.finish(index, found.held(), scanner.lineCount());
 }
 
 ScanSummary scanInParts(const FileReader& reader, const Matcher& matcher, FindingBatches& out,
@@ -233,17 +262,31 @@ ScanSummary scanInParts(const FileReader& reader, const Matcher& matcher, Findin
     return summary;
 }
 
+// Hands findings straight on, counting them.
+class Counted final : public FindingSink {
+public:
+    explicit Counted(FindingBatches& out)
+        : m_out(out)
+    {
+    }
+    void take(const Finding* findings, std::size_t count) override
+    {
+        m_out.take(findings, count);
+        m_count += count;
+    }
+    std::uint64_t count() const { return m_count; }
+
+private:
+    FindingBatches& m_out;
+    std::uint64_t m_count = 0;
+};
+
 ScanSummary scanInOrder(FileReader& reader, const Matcher& matcher, FindingBatches& out, std::size_t chunk)
 {
     ScanSummary summary;
     LineScanner scanner(matcher);
-    std::vector<Finding> found;
+    Counted found(out);
     std::uint64_t bytes = 0;
-    const auto handOver = [&] {
-        out.take(found.data(), found.size());
-        summary.findings += found.size();
-        found.clear();
-    };
     for (;;) {
         if (out.cancelled()) {
             summary.file = { FileError::Cancelled, 0 };
@@ -258,13 +301,10 @@ ScanSummary scanInOrder(FileReader& reader, const Matcher& matcher, FindingBatch
             break;
         bytes += piece.size();
         scanner.feed(piece, found);
-        if (!found.empty())
-            handOver();
     }
     scanner.finish(found);
-    if (!found.empty())
-        handOver();
     summary.lines = scanner.lineCount();
+    summary.findings = found.count();
     if (bytes == 0)
         summary.file = { FileError::Empty, 0 };
     return summary;

@@ -11,11 +11,10 @@ namespace tromel {
 
 /// Takes a scan's findings in order, a batch at a time, as the scan goes. Batches come from one
 /// thread at a time, though not always the same one.
-class FindingBatches {
+class FindingBatches : public FindingSink {
 public:
-    virtual ~FindingBatches() = default;
-    virtual void take(const Finding* findings, std::size_t count) = 0;
-    /// Asked between pieces of the file; true stops the scan, which answers Cancelled.
+    /// Asked between pieces of the file, from any thread; true stops the scan, which answers
+    /// Cancelled.
     virtual bool cancelled() const { return false; }
 };
 

@@ -283,12 +283,12 @@ struct LineScanner::State {
     {
     }
 
-    void feed(std::string_view bytes, std::vector<Finding>& out);
-    void scanBlock(const char* block, std::int64_t pos, std::int64_t valid, std::vector<Finding>& out);
+    void feed(std::string_view bytes, FindingSink& out);
+    void scanBlock(const char* block, std::int64_t pos, std::int64_t valid, FindingSink& out);
     std::uint32_t afterGap(std::int64_t open, std::int64_t close);
     void moveTo(std::uint32_t next);
-    void endLine(std::int64_t pos, std::vector<Finding>& out);
-    void report(std::int64_t end, std::vector<Finding>& out);
+    void endLine(std::int64_t pos, FindingSink& out);
+    void report(std::int64_t end, FindingSink& out);
     bool lineHoldsSet(std::int64_t end) const;
     void keepLineEnd();
     const char* at(std::int64_t offset) const { return piece.data() + (offset - pieceBase); }
@@ -314,9 +314,10 @@ struct LineScanner::State {
     std::vector<std::uint32_t> pending;
     std::vector<std::uint64_t> stamp;
     std::vector<std::uint32_t> indices;
+    std::vector<Finding> lineFindings; // the line's findings, as they are handed over
 };
 
-void LineScanner::State::feed(std::string_view bytes, std::vector<Finding>& out)
+void LineScanner::State::feed(std::string_view bytes, FindingSink& out)
 {
     piece = bytes;
     const auto size = static_cast<std::int64_t>(bytes.size());
@@ -335,8 +336,7 @@ void LineScanner::State::feed(std::string_view bytes, std::vector<Finding>& out)
 
 // Spaces and breaks drive everything; the bytes in between are only read as gaps that may be
 // tokens and, on lines that hold names, in the search for "set".
-void LineScanner::State::scanBlock(
-    const char* block, std::int64_t pos, std::int64_t valid, std::vector<Finding>& out)
+void LineScanner::State::scanBlock(const char* block, std::int64_t pos, std::int64_t valid, FindingSink& out)
 {
     Masks m = classify(block);
     m.space &= t.nodes.size() > 1 ? lowBits(valid) : 0; // without names, only lines count
@@ -396,7 +396,7 @@ void LineScanner::State::moveTo(std::uint32_t next)
     }
 }
 
-void LineScanner::State::endLine(std::int64_t pos, std::vector<Finding>& out)
+void LineScanner::State::endLine(std::int64_t pos, FindingSink& out)
 {
     if (pos > lineStart) {
         if (!pending.empty())
@@ -410,7 +410,7 @@ void LineScanner::State::endLine(std::int64_t pos, std::vector<Finding>& out)
 
 // The current line, ending at end, holds the pending nodes' names: reports them and every name
 // on their fail chains when it holds "set".
-void LineScanner::State::report(std::int64_t end, std::vector<Finding>& out)
+void LineScanner::State::report(std::int64_t end, FindingSink& out)
 {
     if (lineHoldsSet(end)) {
         const std::uint64_t reported = 2 * (lines + 1) + 1;
@@ -424,8 +424,10 @@ void LineScanner::State::report(std::int64_t end, std::vector<Finding>& out)
             }
         }
         std::sort(indices.begin(), indices.end());
+        lineFindings.clear();
         for (const std::uint32_t k : indices)
-            out.push_back({ lines, k });
+            lineFindings.push_back({ lines, k });
+        out.take(lineFindings.data(), lineFindings.size());
     }
     pending.clear();
 }
@@ -472,12 +474,12 @@ LineScanner::LineScanner(const Matcher& matcher)
 
 LineScanner::~LineScanner() = default;
 
-void LineScanner::feed(std::string_view bytes, std::vector<Finding>& out)
+void LineScanner::feed(std::string_view bytes, FindingSink& out)
 {
     m_state->feed(bytes, out);
 }
 
-void LineScanner::finish(std::vector<Finding>& out)
+void LineScanner::finish(FindingSink& out)
 {
     // The line that goes on to the end: what it needs of the bytes is known already.
     m_state->endLine(m_state->pieceBase, out);
@@ -490,11 +492,14 @@ std::uint64_t LineScanner::lineCount() const
 
 std::vector<Finding> scanBuffer(std::string_view data, const Matcher& matcher)
 {
-    std::vector<Finding> out;
+    struct Collect final : FindingSink {
+        void take(const Finding* f, std::size_t n) override { all.insert(all.end(), f, f + n); }
+        std::vector<Finding> all;
+    } out;
     LineScanner scanner(matcher);
     scanner.feed(data, out);
     scanner.finish(out);
-    return out;
+    return std::move(out.all);
 }
 
 } // namespace tromel

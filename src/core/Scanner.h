@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string_view>
@@ -16,6 +17,14 @@ struct Finding {
     std::uint32_t index = 0;
 
     friend bool operator==(const Finding&, const Finding&) = default;
+};
+
+/// Takes a scan's findings as it makes them, a line's at a time, so that a scan holds no more than
+/// one line's findings however many the file has.
+class FindingSink {
+public:
+    virtual ~FindingSink() = default;
+    virtual void take(const Finding* findings, std::size_t count) = 0;
 };
 
 /// The list's names, made ready for scanning. The matching rule: line j and name k make a finding
@@ -46,10 +55,10 @@ public:
     LineScanner(const LineScanner&) = delete;
     LineScanner& operator=(const LineScanner&) = delete;
 
-    /// Scans the next bytes and appends the findings of the lines they finish to out, in order.
-    void feed(std::string_view bytes, std::vector<Finding>& out);
-    /// The end of the stream: appends the last line's findings.
-    void finish(std::vector<Finding>& out);
+    /// Scans the next bytes and hands the findings of the lines they finish to out, in order.
+    void feed(std::string_view bytes, FindingSink& out);
+    /// The end of the stream: hands over the last line's findings.
+    void finish(FindingSink& out);
     /// Non-empty lines seen so far; after finish(), all of them.
     std::uint64_t lineCount() const;
 

@@ -88,13 +88,14 @@ TEST(Scan, EmptyListReportsOnlyTheTotal)
     forEachLine(config, [&](std::string_view) { ++lines; });
     for (std::size_t most : { 1U, 3U, 70U, 1000U }) {
         LineScanner scanner(matcher);
-        std::vector<Finding> found;
+        tromel::testing::Collected got;
         for (std::size_t i = 0; i < config.size();) {
             const std::size_t n = std::min<std::size_t>(rng() % (most + 1), config.size() - i);
-            scanner.feed(config.substr(i, n), found);
+            scanner.feed(config.substr(i, n), got);
             i += n;
         }
-        scanner.finish(found);
+        scanner.finish(got);
+        const std::vector<Finding>& found = got.findings;
         if (found != expected)
             return ::testing::AssertionFailure() << "pieces up to " << most << ": " << found.size()
                                                  << " findings, " << expected.size() << " expected";

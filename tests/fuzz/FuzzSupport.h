@@ -70,8 +70,11 @@ inline ListAndConfig listAndConfig(std::string_view data)
 inline std::vector<Finding> feed(
     const Matcher& matcher, std::string_view data, std::string_view plan, std::uint64_t& lines)
 {
+    struct Collect final : FindingSink {
+        void take(const Finding* f, std::size_t n) override { all.insert(all.end(), f, f + n); }
+        std::vector<Finding> all;
+    } found;
     LineScanner scanner(matcher);
-    std::vector<Finding> found;
     std::size_t at = 0;
     for (std::size_t step = 0; at < data.size(); ++step) {
         const std::size_t size
@@ -81,7 +84,7 @@ inline std::vector<Finding> feed(
     }
     scanner.finish(found);
     lines = scanner.lineCount();
-    return found;
+    return std::move(found.all);
 }
 
 // The scanner, whole and in pieces, against the plain rule.
