@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <deque>
 #include <mutex>
 #include <new>
 #include <thread>
@@ -13,7 +12,8 @@ namespace tromel {
 namespace {
 
 constexpr std::size_t kHandOverAt = std::size_t { 64 } << 10; // bytes a checking thread gathers first
-constexpr std::size_t kHeldPerFile = std::size_t { 1 } << 20; // bytes a file ahead of its turn may hold
+constexpr std::size_t kHeld = std::size_t { 16 } << 20; // bytes all files ahead of their turn may hold
+constexpr std::size_t kAheadPerJob = 16; // files a thread may get ahead of the one being written
 
 enum class Stream : std::uint8_t { Out, Err, Gap };
 
@@ -22,31 +22,36 @@ struct Piece {
     std::string bytes;
 };
 
-// A file's output on its way from the thread that checks it to the one that writes it.
-struct Slot {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::deque<Piece> pieces;
-    std::size_t bytes = 0;
-    bool done = false;
-    std::uint64_t findings = 0;
-    bool failed = false;
-
-    void clear()
-    {
-        pieces.clear();
-        bytes = 0;
-        done = false;
-        findings = 0;
-        failed = false;
-    }
-};
-
 struct FileOutcome {
     std::uint64_t findings = 0;
     bool failed = false;
 };
 
+// A file's output waiting for its turn. The file whose turn it is (the head) is written straight
+// out by the thread that checks it; the others gather their bytes here, up to a bound.
+struct Slot {
+    std::mutex mutex;
+    std::condition_variable turnCame;
+    std::vector<Piece> pieces;
+    std::size_t bytes = 0;
+    bool isHead = false;
+    bool done = false;
+    bool waiting = false; // its thread sleeps until the turn comes
+    FileOutcome outcome;
+
+    void clear()
+    {
+        pieces.clear();
+        bytes = 0;
+        isHead = done = waiting = false;
+        outcome = {};
+    }
+};
+
+// Every thread checks files, the one that started the run included. Output goes out in the order
+// of the files: the thread that checks the head file writes it, and when it is done it writes the
+// files after it that are done too, then hands the turn to the file still being checked. So no
+// thread waits for another unless a file ahead of its turn has gathered its share of bytes.
 class Run {
 public:
     Run(const std::vector<std::string>& files, const Checker& checker, Sink& sink, Destination& destination,
@@ -57,56 +62,31 @@ public:
         , m_destination(destination)
         , m_jobs(jobs != 0 ? jobs : std::max(1U, std::thread::hardware_concurrency()))
     {
-        m_slots.resize(std::min<std::size_t>(files.size(), 2 * std::size_t { m_jobs } + 1));
+        // Small files are over in microseconds: a deep window keeps the threads from waiting for
+        // one another, and the bytes each may hold keep memory bounded all the same.
+        m_slots.resize(
+            std::max<std::size_t>(1, std::min<std::size_t>(files.size(), kAheadPerJob * m_jobs + 1)));
         for (auto& slot : m_slots)
             slot = std::make_unique<Slot>();
+        m_slots[0]->isHead = true;
+        m_heldPerFile = std::max<std::size_t>(kHeld / m_slots.size(), kHandOverAt);
     }
 
     RunSummary go();
 
 private:
-    class Buffered;
+    class FileOutput;
     class Direct;
     class Reporter;
 
     bool cancelled() const { return m_cancelled.load(std::memory_order_relaxed); }
-    void cancel()
-    {
-        m_cancelled = true;
-        std::lock_guard lock(m_windowMutex);
-        m_windowMoved.notify_all();
-        for (auto& slot : m_slots) {
-            std::lock_guard slotLock(slot->mutex);
-            slot->changed.notify_all();
-        }
-    }
-
+    void cancel();
     Slot& slotOf(std::size_t file) { return *m_slots[file % m_slots.size()]; }
-
-    // The next file for a checking thread, once its slot is free; files.size() when none is left.
-    std::size_t claim()
-    {
-        std::unique_lock lock(m_windowMutex);
-        m_windowMoved.wait(lock,
-            [&] { return cancelled() || m_next >= m_files.size() || m_next < m_head + m_slots.size(); });
-        if (cancelled() || m_next >= m_files.size())
-            return m_files.size();
-        return m_next++;
-    }
-
-    // The file being written, when no thread has taken it yet.
-    bool claimHead()
-    {
-        std::lock_guard lock(m_windowMutex);
-        if (m_next != m_head)
-            return false;
-        ++m_next;
-        return true;
-    }
-
-    FileOutcome check(std::size_t index, Output& output);
+    std::size_t claim();
     void work();
-    FileOutcome drain(std::size_t index);
+    FileOutcome check(std::size_t index, Output& output);
+    void passTurn(std::size_t from, FileOutcome outcome);
+    void write(const std::vector<Piece>& pieces);
     bool write(Stream stream, std::string_view bytes);
 
     const std::vector<std::string>& m_files;
@@ -115,22 +95,25 @@ private:
     Destination& m_destination;
     unsigned m_jobs;
     std::vector<std::unique_ptr<Slot>> m_slots;
+    std::size_t m_heldPerFile = 0;
+    std::atomic<std::size_t> m_next { 0 }; // the next file to check
+    std::atomic<std::size_t> m_head { 0 }; // the file whose turn it is to be written
     std::mutex m_windowMutex;
     std::condition_variable m_windowMoved;
-    std::size_t m_next = 0; // the next file to check
-    std::size_t m_head = 0; // the file being written
+    std::size_t m_claimWaiters = 0; // under m_windowMutex
     std::atomic<bool> m_cancelled { false };
+    // Written only by the thread whose turn it is.
+    RunSummary m_summary;
     bool m_wroteOut = false;
-    bool m_writeFailed = false;
 };
 
-// Gathers a file's bytes and hands them to its slot, waiting while the slot is full and the file
-// is not yet the one being written.
-class Run::Buffered final : public Output {
+// One file's bytes: gathered, then written when the file is the head, else kept in its slot.
+class Run::FileOutput final : public Output {
 public:
-    Buffered(Run& run, Slot& slot)
+    FileOutput(Run& run, std::size_t index)
         : m_run(run)
-        , m_slot(slot)
+        , m_index(index)
+        , m_slot(run.slotOf(index))
     {
     }
 
@@ -138,18 +121,22 @@ public:
     void err(std::string_view bytes) override { add(Stream::Err, bytes); }
     void gap(std::string_view bytes) override { add(Stream::Gap, bytes); }
 
-    void handOver()
+    // The file is checked: its bytes and outcome go out now if it is the head, else they stay
+    // for the thread that writes the files before it. Done and kept in one step, so that thread
+    // never sees a file done without its last bytes.
+    void finish(FileOutcome outcome)
     {
-        if (m_pieces.empty())
-            return;
         std::unique_lock lock(m_slot.mutex);
-        m_slot.changed.wait(lock, [&] { return m_slot.bytes < kHeldPerFile || m_run.cancelled(); });
-        for (Piece& p : m_pieces)
-            m_slot.pieces.push_back(std::move(p));
-        m_slot.bytes += m_bytes;
-        m_pieces.clear();
-        m_bytes = 0;
-        m_slot.changed.notify_all();
+        m_slot.done = true;
+        if (!m_slot.isHead) {
+            if (!keep())
+                outcome.failed = true;
+            m_slot.outcome = outcome;
+            return;
+        }
+        lock.unlock();
+        handOver();
+        m_run.passTurn(m_index, outcome);
     }
 
 private:
@@ -165,13 +152,60 @@ private:
             handOver();
     }
 
+    // Writes what this file has gathered once it is the head; until then keeps it in the slot,
+    // and waits for the turn when the slot holds its share.
+    void handOver()
+    {
+        std::unique_lock lock(m_slot.mutex);
+        if (!m_slot.isHead && m_slot.bytes + m_bytes > m_run.m_heldPerFile) {
+            m_slot.waiting = true;
+            m_slot.turnCame.wait(lock, [&] { return m_slot.isHead || m_run.cancelled(); });
+            m_slot.waiting = false;
+        }
+        if (m_run.cancelled()) {
+            m_pieces.clear();
+            m_bytes = 0;
+            return;
+        }
+        if (!m_slot.isHead) {
+            keep();
+            return;
+        }
+        std::vector<Piece> earlier = std::move(m_slot.pieces);
+        m_slot.pieces.clear();
+        m_slot.bytes = 0;
+        lock.unlock();
+        m_run.write(earlier);
+        m_run.write(m_pieces);
+        m_pieces.clear();
+        m_bytes = 0;
+    }
+
+    // Moves the gathered bytes into the slot, under its lock. False when memory is too short
+    // even for that: the bytes are lost, and the file counts as failed.
+    bool keep()
+    {
+        bool kept = true;
+        try {
+            for (Piece& p : m_pieces)
+                m_slot.pieces.push_back(std::move(p));
+            m_slot.bytes += m_bytes;
+        } catch (const std::bad_alloc&) {
+            kept = false;
+        }
+        m_pieces.clear();
+        m_bytes = 0;
+        return kept;
+    }
+
     Run& m_run;
+    std::size_t m_index;
     Slot& m_slot;
     std::vector<Piece> m_pieces;
     std::size_t m_bytes = 0;
 };
 
-// The file being written, checked by the writing thread itself: straight to the destination.
+// Straight out, for the moments when this thread alone writes: before the files and after them.
 class Run::Direct final : public Output {
 public:
     explicit Direct(Run& run)
@@ -212,29 +246,62 @@ private:
     std::uint64_t m_findings = 0;
 };
 
-bool Run::write(Stream stream, std::string_view bytes)
+void Run::cancel()
 {
-    if (m_writeFailed || bytes.empty())
-        return !m_writeFailed;
-    if (stream == Stream::Gap && !m_wroteOut)
-        return true;
-    const bool ok = stream == Stream::Err ? m_destination.err(bytes) : m_destination.out(bytes);
-    m_wroteOut = m_wroteOut || stream != Stream::Err;
-    if (!ok) {
-        m_writeFailed = true;
-        cancel();
+    m_cancelled = true;
+    {
+        std::lock_guard lock(m_windowMutex);
+        m_windowMoved.notify_all();
     }
-    return ok;
+    for (auto& slot : m_slots) {
+        std::lock_guard lock(slot->mutex);
+        slot->turnCame.notify_all();
+    }
+}
+
+// The next file for this thread, once its slot is free; files.size() when none is left.
+// Lock-free while the window has room: small files are taken thousands of times a second.
+std::size_t Run::claim()
+{
+    for (;;) {
+        std::size_t next = m_next.load();
+        if (cancelled() || next >= m_files.size())
+            return m_files.size();
+        if (next < m_head.load() + m_slots.size()) {
+            if (m_next.compare_exchange_weak(next, next + 1))
+                return next;
+            continue;
+        }
+        std::unique_lock lock(m_windowMutex);
+        ++m_claimWaiters;
+        m_windowMoved.wait(lock, [&] {
+            const std::size_t n = m_next.load();
+            return cancelled() || n >= m_files.size() || n < m_head.load() + m_slots.size();
+        });
+        --m_claimWaiters;
+    }
+}
+
+void Run::work()
+{
+    for (std::size_t index = claim(); index < m_files.size(); index = claim()) {
+        FileOutput output(*this, index);
+        FileOutcome outcome;
+        try {
+            outcome = check(index, output);
+        } catch (...) {
+            outcome.failed = true;
+        }
+        output.finish(outcome);
+    }
 }
 
 FileOutcome Run::check(std::size_t index, Output& output)
 {
-    FileOutcome outcome;
     FileStatus status;
-    std::unique_ptr<FileSink> fileSink;
     std::uint64_t findings = 0;
     try {
-        fileSink = m_sink.file(index, m_files[index]);
+        const std::unique_ptr<FileSink> fileSink = m_sink.file(index, m_files[index]);
         Reporter reporter(*this, *fileSink, output);
         const unsigned threads = m_files.size() == 1 ? m_jobs : 1;
         try {
@@ -253,100 +320,86 @@ FileOutcome Run::check(std::size_t index, Output& output)
         status = { FileError::OutOfMemory, 0 };
         output.err(std::string_view("out of memory\n"));
     }
-    outcome.findings = findings;
-    outcome.failed = !status && !status.nothingToCheck();
-    return outcome;
+    return { findings, !status && !status.nothingToCheck() };
 }
 
-void Run::work()
+// The file `from` is written to its end: counts it, then writes each next file that is done and
+// gives the turn to the first that is not.
+void Run::passTurn(std::size_t from, FileOutcome outcome)
 {
-    for (;;) {
-        const std::size_t index = claim();
-        if (index >= m_files.size())
-            return;
-        Slot& slot = slotOf(index);
-        Buffered output(*this, slot);
-        FileOutcome outcome;
-        try {
-            outcome = check(index, output);
-            output.handOver();
-        } catch (...) {
-            outcome.failed = true;
-        }
-        std::lock_guard lock(slot.mutex);
-        slot.done = true;
-        slot.findings = outcome.findings;
-        slot.failed = outcome.failed;
-        slot.changed.notify_all();
-    }
-}
-
-FileOutcome Run::drain(std::size_t index)
-{
-    Slot& slot = slotOf(index);
-    std::deque<Piece> pieces;
-    for (;;) {
-        bool done = false;
+    for (std::size_t i = from;;) {
+        m_summary.findings += outcome.findings;
+        m_summary.anyFound = m_summary.anyFound || outcome.findings > 0;
+        m_summary.anyError = m_summary.anyError || outcome.failed;
         {
-            std::unique_lock lock(slot.mutex);
-            slot.changed.wait(lock, [&] { return !slot.pieces.empty() || slot.done || cancelled(); });
-            pieces.swap(slot.pieces);
-            slot.bytes = 0;
-            done = slot.done && pieces.empty();
-            slot.changed.notify_all();
-            if (done || (cancelled() && pieces.empty())) {
-                const FileOutcome outcome { slot.findings, slot.failed || !slot.done };
-                slot.clear();
-                return outcome;
-            }
+            std::lock_guard lock(slotOf(i).mutex);
+            slotOf(i).clear();
         }
-        for (const Piece& p : pieces)
-            write(p.stream, p.bytes);
-        pieces.clear();
+        if (!cancelled())
+            m_destination.progress(i + 1, m_files.size());
+        ++i;
+        {
+            std::lock_guard lock(m_windowMutex); // so that a thread about to wait sees the move
+            m_head = i;
+            if (m_claimWaiters != 0)
+                m_windowMoved.notify_all();
+        }
+        if (i >= m_files.size())
+            return;
+        Slot& next = slotOf(i);
+        std::unique_lock lock(next.mutex);
+        next.isHead = true;
+        if (!next.done) {
+            if (next.waiting)
+                next.turnCame.notify_all();
+            return; // its own thread writes it from now on
+        }
+        std::vector<Piece> pieces = std::move(next.pieces);
+        outcome = next.outcome;
+        lock.unlock();
+        write(pieces);
     }
+}
+
+void Run::write(const std::vector<Piece>& pieces)
+{
+    for (const Piece& p : pieces)
+        write(p.stream, p.bytes);
+}
+
+bool Run::write(Stream stream, std::string_view bytes)
+{
+    if (m_summary.writeFailed || bytes.empty())
+        return !m_summary.writeFailed;
+    if (stream == Stream::Gap && !m_wroteOut)
+        return true;
+    const bool ok = stream == Stream::Err ? m_destination.err(bytes) : m_destination.out(bytes);
+    m_wroteOut = m_wroteOut || stream != Stream::Err;
+    if (!ok) {
+        m_summary.writeFailed = true;
+        cancel();
+    }
+    return ok;
 }
 
 RunSummary Run::go()
 {
-    RunSummary summary;
     Direct direct(*this);
     m_sink.begin(direct);
-    std::vector<std::thread> workers;
-    if (m_files.size() > 1) {
-        try {
-            for (std::size_t w = 0; w < std::min<std::size_t>(m_jobs, m_files.size()); ++w)
-                workers.emplace_back([this] { work(); });
-        } catch (const std::exception&) {
-            // Fewer threads than asked for: the writing thread checks what nobody took.
-        }
+    std::vector<std::thread> helpers;
+    try {
+        const std::size_t wanted = std::min<std::size_t>(m_jobs, m_files.size());
+        for (std::size_t w = 1; w < wanted; ++w)
+            helpers.emplace_back([this] { work(); });
+    } catch (const std::exception&) {
+        // Fewer threads than asked for: the others check what is left.
     }
-    for (std::size_t i = 0; i < m_files.size() && !cancelled(); ++i) {
-        const FileOutcome outcome = claimHead() ? check(i, direct) : drain(i);
-        summary.findings += outcome.findings;
-        summary.anyFound = summary.anyFound || outcome.findings > 0;
-        summary.anyError = summary.anyError || outcome.failed;
-        {
-            std::lock_guard lock(m_windowMutex);
-            ++m_head;
-        }
-        m_windowMoved.notify_all();
-        if (!cancelled())
-            m_destination.progress(i + 1, m_files.size());
-    }
+    work();
+    for (std::thread& t : helpers)
+        t.join();
     if (!cancelled())
-        m_sink.end(summary.findings, direct);
-    if (m_writeFailed)
-        cancel();
-    {
-        // Nothing is left to take: threads still waiting for a slot may go.
-        std::lock_guard lock(m_windowMutex);
-        m_next = m_files.size();
-    }
-    m_windowMoved.notify_all();
-    for (std::thread& w : workers)
-        w.join();
-    summary.writeFailed = m_writeFailed;
-    return summary;
+        m_sink.end(m_summary.findings, direct);
+    return m_summary;
 }
 
 } // namespace
@@ -354,6 +407,8 @@ RunSummary Run::go()
 RunSummary runChecks(const std::vector<std::string>& files, const Checker& checker, Sink& sink,
     Destination& destination, unsigned jobs)
 {
+    if (files.empty())
+        return {};
     Run run(files, checker, sink, destination, jobs);
     return run.go();
 }

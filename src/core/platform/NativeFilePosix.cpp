@@ -82,7 +82,8 @@ FileStatus NativeFile::open(const std::string& path)
     m_size = st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
     m_position = 0;
 #if defined(POSIX_FADV_SEQUENTIAL)
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    if (m_size > (std::uint64_t { 1 } << 20)) // a small file is one read anyway
+        ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
     return {};
 }
