@@ -1,0 +1,202 @@
+#include "ConsoleFiles.h"
+
+#include "Reader.h"
+
+#include <algorithm>
+
+namespace fs = std::filesystem;
+
+namespace tromel::console {
+
+namespace {
+
+constexpr std::size_t kStride = 256; // bytes between line checkpoints
+// Lookups remembered; a config can exec millions of distinct missing names.
+constexpr std::size_t kFoundCache = 1 << 14;
+constexpr std::size_t kListingCache = 1 << 10;
+
+char fold(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string folded(std::string_view s)
+{
+    std::string out(s);
+    std::transform(out.begin(), out.end(), out.begin(), fold);
+    return out;
+}
+
+void cutAtNul(std::string& text)
+{
+    const std::size_t nul = text.find('\0');
+    if (nul != std::string::npos)
+        text.resize(nul);
+}
+
+std::string canonicalKey(const fs::path& path)
+{
+    std::error_code ec;
+    fs::path p = fs::canonical(path, ec);
+    if (ec)
+        p = fs::absolute(path, ec).lexically_normal();
+    return p.string();
+}
+
+bool isBreak(std::string_view text, std::size_t i)
+{
+    return text[i] == '\n' || (text[i] == '\r' && (i + 1 >= text.size() || text[i + 1] != '\n'));
+}
+
+} // namespace
+
+FileStatus Files::open(const std::string& path)
+{
+    std::string text;
+    const FileStatus status = readWhole(path, text, 0, true);
+    if (!status)
+        return status;
+    openText(path, std::move(text));
+    if (isStandardInput(path))
+        m_base.clear();
+    return {};
+}
+
+void Files::openText(const std::string& path, std::string text)
+{
+    m_base = fs::path(path).parent_path();
+    cutAtNul(text);
+    add(path, std::move(text));
+}
+
+std::uint32_t Files::add(std::string path, std::string text)
+{
+    const auto id = static_cast<std::uint32_t>(m_files.size());
+    m_bytes += text.size();
+    m_files.push_back({ std::move(path), std::move(text), {} });
+    m_texts.push_back(m_files.back().text);
+    return id;
+}
+
+void Files::index(File& file)
+{
+    const std::string_view text = file.text;
+    file.lines.reserve(text.size() / kStride + 1);
+    std::uint64_t line = 1;
+    std::uint64_t start = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (i % kStride == 0)
+            file.lines.emplace_back(line, start);
+        if (isBreak(text, i)) {
+            ++line;
+            start = i + 1;
+        }
+    }
+    file.lines.emplace_back(line, start);
+}
+
+std::pair<std::uint64_t, std::uint64_t> Files::lineColumn(Place place)
+{
+    File& file = m_files[place.file];
+    if (file.lines.empty())
+        index(file);
+    const std::string_view text = file.text;
+    const std::size_t offset = std::min<std::size_t>(place.offset, text.size());
+    const std::size_t block = std::min(offset / kStride, file.lines.size() - 1);
+    auto [line, start] = file.lines[block];
+    for (std::size_t i = block * kStride; i < offset; ++i)
+        if (isBreak(text, i)) {
+            ++line;
+            start = i + 1;
+        }
+    return { line, offset - start + 1 };
+}
+
+const Files::Found& Files::find(const std::string& filename, std::size_t longest)
+{
+    const auto cached = m_found.find(filename);
+    if (cached != m_found.end())
+        return cached->second;
+    if (m_found.size() >= kFoundCache)
+        m_found.clear();
+    return m_found.emplace(filename, lookUp(filename, longest)).first->second;
+}
+
+Files::Found Files::lookUp(std::string relative, std::size_t longest)
+{
+    if (relative.find("..") != std::string::npos || relative.find("::") != std::string::npos)
+        return { 0, false, "the game refuses paths holding \"..\" or \"::\"" };
+    std::replace(relative.begin(), relative.end(), '\\', '/');
+    relative.erase(0, relative.find_first_not_of('/'));
+
+    fs::path found;
+    if (relative.empty() || !findFolded(relative, found))
+        return { 0, false, (m_base / relative).string() + ": no such file" };
+    std::string key = canonicalKey(found);
+    if (const auto known = m_byKey.find(key); known != m_byKey.end())
+        return { known->second, true, {} };
+    std::string text;
+    const std::string path = found.string();
+    // One byte more than the longest text that fits tells a longer one apart.
+    const FileStatus status = readWhole(path, text, static_cast<std::int64_t>(longest) + 1);
+    if (!status && status.error != FileError::Empty)
+        return { 0, false, path + ": " + describe(status) };
+    cutAtNul(text);
+    if (text.size() > longest)
+        return { 0, false, path + ": longer than the game's command buffer holds, so it runs none of it" };
+    const std::uint32_t id = add(path, std::move(text));
+    m_byKey.emplace(std::move(key), id);
+    return { id, true, {} };
+}
+
+bool Files::findFolded(std::string_view relative, fs::path& out)
+{
+    fs::path current = m_base;
+    std::size_t pos = 0;
+    while (pos <= relative.size()) {
+        std::size_t slash = relative.find('/', pos);
+        if (slash == std::string_view::npos)
+            slash = relative.size();
+        const std::string part(relative.substr(pos, slash - pos));
+        pos = slash + 1;
+        if (part.empty() || part == ".")
+            continue;
+        std::error_code ec;
+        if (fs::exists(current / part, ec)) {
+            current /= part;
+            continue;
+        }
+        const Listing& names = listing(current);
+        const auto it = names.find(folded(part));
+        if (it == names.end())
+            return false;
+        current /= it->second;
+    }
+    std::error_code ec;
+    if (!fs::is_regular_file(current, ec))
+        return false;
+    out = current;
+    return true;
+}
+
+// A directory's names by folded name, the smallest name when several fold alike.
+const Files::Listing& Files::listing(const fs::path& dir)
+{
+    const auto known = m_listings.find(dir.string());
+    if (known != m_listings.end())
+        return known->second;
+    if (m_listings.size() >= kListingCache)
+        m_listings.clear();
+    Listing names;
+    std::error_code ec;
+    fs::directory_iterator it(dir.empty() ? fs::path(".") : dir, ec);
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        std::string name = it->path().filename().string();
+        const auto [slot, added] = names.try_emplace(folded(name), name);
+        if (!added && name < slot->second)
+            slot->second = std::move(name);
+    }
+    return m_listings.emplace(dir.string(), std::move(names)).first->second;
+}
+
+} // namespace tromel::console

@@ -1,0 +1,217 @@
+#include "ConsoleText.h"
+
+#include <algorithm>
+
+namespace tromel::console {
+
+const Derived::Run& Derived::runOf(std::size_t i) const
+{
+    const auto it = std::upper_bound(
+        runs.begin(), runs.end(), i, [](std::size_t at, const Run& run) { return at < run.at; });
+    return *(it - 1);
+}
+
+TextRef::TextRef(std::string_view fileText, std::uint32_t file, std::size_t begin, std::size_t end)
+    : m_bytes(fileText.substr(begin, end - begin))
+    , m_file(file)
+    , m_begin(begin)
+{
+}
+
+TextRef::TextRef(std::shared_ptr<const Derived> derived, std::size_t begin, std::size_t end)
+    : m_bytes(std::string_view(derived->bytes).substr(begin, end - begin))
+    , m_derived(std::move(derived))
+    , m_begin(begin)
+{
+}
+
+Place TextRef::placeOf(std::size_t i) const
+{
+    if (!m_derived)
+        return { m_begin + i, m_file };
+    const Derived::Run& run = m_derived->runOf(m_begin + i);
+    Place place = run.place;
+    if (run.written)
+        place.offset += m_begin + i - run.at;
+    return place;
+}
+
+bool TextRef::writtenAt(std::size_t i) const
+{
+    return !m_derived || m_derived->runOf(m_begin + i).written;
+}
+
+TextRef TextRef::sub(std::size_t begin, std::size_t end) const
+{
+    TextRef out = *this;
+    out.m_bytes = m_bytes.substr(begin, end - begin);
+    out.m_begin = m_begin + begin;
+    return out;
+}
+
+SourceKey SourceKey::of(const TextRef& text, std::uint16_t tag)
+{
+    SourceKey key;
+    key.tag = tag;
+    if (text.isFile()) {
+        key.file = text.file();
+        key.begin = text.begin();
+        key.end = text.begin() + text.size();
+        return key;
+    }
+    // Derived bytes are told apart by what they say and where it is written.
+    key.bytes = text.bytes();
+    key.file = UINT32_MAX;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const Place place = text.placeOf(i);
+        const bool written = text.writtenAt(i);
+        if (!key.runs.empty()) {
+            const Derived::Run& last = key.runs.back();
+            const std::uint64_t expected
+                = last.written ? last.place.offset + (i - last.at) : last.place.offset;
+            if (last.written == written && last.place.file == place.file && expected == place.offset)
+                continue;
+        }
+        key.runs.push_back({ static_cast<std::uint32_t>(i), place, written });
+    }
+    return key;
+}
+
+bool operator==(const SourceKey& a, const SourceKey& b)
+{
+    if (a.tag != b.tag || a.file != b.file || a.begin != b.begin || a.end != b.end || a.bytes != b.bytes
+        || a.runs.size() != b.runs.size())
+        return false;
+    for (std::size_t k = 0; k < a.runs.size(); ++k) {
+        const Derived::Run& x = a.runs[k];
+        const Derived::Run& y = b.runs[k];
+        if (x.at != y.at || x.written != y.written || !(x.place == y.place))
+            return false;
+    }
+    return true;
+}
+
+std::size_t SourceKeyHash::operator()(const SourceKey& key) const noexcept
+{
+    std::uint64_t h = 14695981039346656037ULL;
+    const auto mix = [&h](std::uint64_t v) {
+        h ^= v;
+        h *= 1099511628211ULL;
+    };
+    mix(key.tag);
+    mix(key.file);
+    mix(key.begin);
+    mix(key.end);
+    for (const char c : key.bytes)
+        mix(static_cast<unsigned char>(c));
+    for (const Derived::Run& run : key.runs)
+        mix(run.place.offset ^ (std::uint64_t { run.place.file } << 40));
+    return static_cast<std::size_t>(h);
+}
+
+RouteNode::RouteNode(std::shared_ptr<const RouteNode> outerNode, HopKind hopKind, Place hopPlace,
+    TextRef hopCommand, std::int64_t* aliveCount)
+    : outer(std::move(outerNode))
+    , kind(hopKind)
+    , place(hopPlace)
+    , command(std::move(hopCommand))
+    , depth(outer ? outer->depth + 1 : 1)
+    , alive(aliveCount)
+{
+    ++*alive;
+}
+
+RouteNode::~RouteNode()
+{
+    --*alive;
+    // Release a long chain iteratively: loops nest routes thousands deep.
+    std::shared_ptr<const RouteNode> next = std::move(outer);
+    while (next && next.use_count() == 1) {
+        std::shared_ptr<const RouteNode> after = std::move(const_cast<RouteNode&>(*next).outer);
+        next = std::move(after);
+    }
+}
+
+void RouteChain::hops(std::vector<Hop>& out, std::size_t head, std::size_t tail) const
+{
+    out.clear();
+    const std::size_t n = size();
+    std::vector<Hop> inner;
+    std::size_t k = n;
+    for (const RouteNode* node = m_inner; node != nullptr; node = node->outer.get(), --k) {
+        // k counts hops from the outermost, 1-based.
+        if (k <= head || k > n - std::min(tail, n))
+            inner.push_back({ node->kind, node->place, node->command.bytes() });
+    }
+    out.assign(inner.rbegin(), inner.rend());
+}
+
+TextRef Line::text(std::size_t begin, std::size_t end, const std::vector<std::string_view>& files) const
+{
+    DerivedBuilder out;
+    for (std::size_t i = begin; i < end; ++i)
+        out.add(bytes[i], places[i], written[i]);
+    if (begin == end) {
+        auto empty = std::make_shared<Derived>();
+        empty->runs.push_back({ 0, begin < size ? places[begin] : Place {}, false });
+        return TextRef(std::move(empty), 0, 0);
+    }
+    return out.finish(files);
+}
+
+void DerivedBuilder::add(char c, Place place, bool written)
+{
+    if (!m_derived)
+        m_derived = std::make_shared<Derived>();
+    const auto at = static_cast<std::uint32_t>(m_derived->bytes.size());
+    m_derived->bytes.push_back(c);
+    std::vector<Derived::Run>& runs = m_derived->runs;
+    if (!runs.empty()) {
+        const Derived::Run& last = runs.back();
+        const bool continues = last.written
+            ? written && place.file == m_next.file && place.offset == m_next.offset
+            : !written && last.place == place;
+        if (continues) {
+            m_next.offset = place.offset + 1;
+            return;
+        }
+    }
+    runs.push_back({ at, place, written });
+    m_next = { place.offset + 1, place.file };
+}
+
+void DerivedBuilder::add(const TextRef& text)
+{
+    add(text, 0, text.size());
+}
+
+void DerivedBuilder::add(const TextRef& text, std::size_t begin, std::size_t end)
+{
+    for (std::size_t i = begin; i < end; ++i)
+        add(text.bytes()[i], text.placeOf(i), text.writtenAt(i));
+}
+
+void DerivedBuilder::made(std::string_view bytes, Place place)
+{
+    for (const char c : bytes)
+        add(c, place, false);
+}
+
+TextRef DerivedBuilder::finish(const std::vector<std::string_view>& files)
+{
+    if (!m_derived) {
+        auto empty = std::make_shared<Derived>();
+        empty->runs.push_back({});
+        return TextRef(std::move(empty), 0, 0);
+    }
+    std::shared_ptr<Derived> derived = std::move(m_derived);
+    const std::size_t n = derived->bytes.size();
+    if (derived->runs.size() == 1 && derived->runs[0].written) {
+        const Place start = derived->runs[0].place;
+        if (start.file < files.size() && start.offset + n <= files[start.file].size())
+            return TextRef(files[start.file], start.file, start.offset, start.offset + n);
+    }
+    return TextRef(std::move(derived), 0, n);
+}
+
+} // namespace tromel::console
