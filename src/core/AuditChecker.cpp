@@ -15,8 +15,11 @@ std::string position(const std::string& file, std::uint64_t line, std::uint64_t 
 std::string dialectNames(console::DialectSet dialects)
 {
     std::string out;
-    for (const console::Dialect d : dialects.members())
-        out += (out.empty() ? "" : ", ") + std::string(console::dialectName(d));
+    for (const console::Dialect d : dialects.members()) {
+        if (!out.empty())
+            out += ", ";
+        out += console::dialectName(d);
+    }
     return out;
 }
 
@@ -43,14 +46,18 @@ public:
     {
         const AuditFinding& f = m_finding;
         out += position(f.path, f.line, f.column);
-        out += ": " + oneLine(m_list.names[f.index]) + " (" + std::string(f.form)
-            + "): " + oneLine(f.command);
+        out += ": ";
+        out += oneLine(m_list.names[f.index]);
+        out += " (";
+        out += f.form;
+        out += "): ";
+        out += oneLine(f.command);
         const char* separator = " [via ";
         for (std::size_t k = 0; k < f.via.size(); ++k) {
             const AuditHop& h = f.via[k];
             out += separator;
             if (f.hiddenHops > 0 && k == f.via.size() / 2)
-                out += "... " + std::to_string(f.hiddenHops) + " more, ";
+                out += std::string("... ") + std::to_string(f.hiddenHops) + " more, ";
             out += std::string(h.form) + " at " + position(h.path, h.line, h.column);
             separator = ", ";
         }

@@ -80,6 +80,7 @@ public:
     /// The entries a name matches (several when the list spells one name in several cases).
     std::span<const std::uint32_t> find(std::string_view name) const;
     const std::string& name(std::uint32_t entry) const { return m_names[entry]; }
+    const std::vector<std::string>& names() const { return m_names; }
     /// The lengths of the names, and of those holding a byte other than a letter, digit or '_'.
     std::span<const std::size_t> lengths() const;
     std::span<const std::size_t> oddLengths() const;

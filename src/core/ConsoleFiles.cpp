@@ -67,6 +67,9 @@ void Files::openText(const std::string& path, std::string text)
     m_base = fs::path(path).parent_path();
     cutAtNul(text);
     add(path, std::move(text));
+    // The config exec'd by name is the config itself.
+    if (!isStandardInput(path))
+        m_byKey.emplace(canonicalKey(path), 0);
 }
 
 std::uint32_t Files::add(std::string path, std::string text)

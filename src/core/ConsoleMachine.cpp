@@ -1,6 +1,7 @@
 #include "ConsoleMachine.h"
 
 #include <algorithm>
+#include <array>
 #include <utility>
 
 namespace tromel::console {
@@ -52,7 +53,7 @@ RunEnd Machine::run()
     m_rootOversized = root.size() + 1 > m_limits.buffer;
     if (m_rootOversized)
         warn({},
-            "longer than the game's command buffer (" + std::to_string(m_limits.buffer)
+            std::string("longer than the game's command buffer (") + std::to_string(m_limits.buffer)
                 + " bytes), so the game runs none of it; read as if the buffer held it");
     Session load;
     load.buffer.push_back({ TextRef(root, 0, 0, root.size()), 0, 1, nullptr, true });
@@ -96,9 +97,17 @@ void Machine::execute(Session& s)
 // Cbuf_Execute's cut: the command line ends at a line break, or at ';' outside quotes; in ioq3
 // and ET: Legacy "//" and "/* */" comments hide ';' (and line breaks, for "/*"), a quote inside a
 // comment still counts, and "*/" ends the command right there. The line keeps its first 1023 bytes;
-// the byte after them is dropped.
+// the byte after them is dropped. Past those bytes only the comment state the scan leaves matters,
+// so ET stops looking there and the others skip plain bytes quickly.
 void Machine::takeLine(Session& s)
 {
+    static constexpr auto kPlain = [] {
+        std::array<bool, 256> plain {};
+        plain.fill(true);
+        for (const char c : std::string_view("\";\n\r/*"))
+            plain[static_cast<unsigned char>(c)] = false;
+        return plain;
+    }();
     const bool comments = m_dialect != Dialect::Et;
     Line& line = m_line;
     line.routes.clear();
@@ -106,19 +115,39 @@ void Machine::takeLine(Session& s)
     bool odd = false;
     bool stopped = false;
     const std::size_t segments = s.buffer.size();
+    // The byte after position `at` of segment `seg`, anywhere in the buffer.
+    const auto next = [&](std::size_t seg, std::size_t at) -> std::optional<char> {
+        for (std::size_t k = seg; k < segments; ++k, at = 0) {
+            const Segment& g = s.buffer[k];
+            const std::size_t index = k == seg ? at + 1 : 0;
+            if (index < g.left())
+                return g.pos + index < g.text.size() ? g.text.bytes()[g.pos + index] : '\n';
+        }
+        return std::nullopt;
+    };
     for (std::size_t seg = 0; seg < segments && !stopped; ++seg) {
         const Segment& g = s.buffer[seg];
-        const std::size_t textLeft = g.text.size() - g.pos;
+        const std::string_view text = g.text.bytes().substr(g.pos);
         const std::size_t left = g.left();
         if (i < kMaxLine)
             line.routes.push_back(g.route);
         for (std::size_t at = 0; at < left; ++at, ++i) {
-            const char c = at < textLeft ? g.text.bytes()[g.pos + at] : '\n';
+            const char c = at < text.size() ? text[at] : '\n';
             if (i < kMaxLine) {
                 line.bytes[i] = c;
-                line.places[i] = at < textLeft ? g.text.placeOf(g.pos + at) : newlinePlace(g);
-                line.written[i] = at < textLeft && g.text.writtenAt(g.pos + at);
+                line.places[i] = at < text.size() ? g.text.placeOf(g.pos + at) : newlinePlace(g);
+                line.written[i] = at < text.size() && g.text.writtenAt(g.pos + at);
                 line.source[i] = static_cast<std::uint16_t>(line.routes.size() - 1);
+            } else if (!comments) {
+                stopped = true; // ET: the cut is all that matters now
+                break;
+            } else if (kPlain[static_cast<unsigned char>(c)]) {
+                std::size_t run = at + 1;
+                while (run < text.size() && kPlain[static_cast<unsigned char>(text[run])])
+                    ++run;
+                i += run - at - 1;
+                at = run - 1;
+                continue;
             }
             if (c == '"')
                 odd = !odd;
@@ -130,22 +159,13 @@ void Machine::takeLine(Session& s)
                 continue;
             }
             if (!odd) {
-                // The next byte anywhere in the buffer.
-                std::optional<char> next;
-                if (at + 1 < left)
-                    next = at + 1 < textLeft ? g.text.bytes()[g.pos + at + 1] : '\n';
-                else
-                    for (std::size_t k = seg + 1; k < segments && !next; ++k)
-                        if (s.buffer[k].left() > 0)
-                            next = s.buffer[k].text.size() > s.buffer[k].pos
-                                ? s.buffer[k].text.bytes()[s.buffer[k].pos]
-                                : '\n';
-                if (next) {
-                    if (!s.star && c == '/' && *next == '/') {
+                const std::optional<char> after = c == '/' || c == '*' ? next(seg, at) : std::nullopt;
+                if (after) {
+                    if (!s.star && c == '/' && *after == '/') {
                         s.slash = true;
-                    } else if (!s.slash && c == '/' && *next == '*') {
+                    } else if (!s.slash && c == '/' && *after == '*') {
                         s.star = true;
-                    } else if (s.star && c == '*' && *next == '/') {
+                    } else if (s.star && c == '*' && *after == '/') {
                         s.star = false;
                         ++i; // the command ends before the '/', which is dropped
                         stopped = true;
@@ -325,7 +345,7 @@ TextRef Machine::pressText(const TextRef& binding, int key, bool down)
     const std::string_view b = binding.bytes();
     const Place at = binding.empty() ? Place {} : binding.placeOf(0);
     const std::string suffix
-        = " " + std::to_string(key) + " 0\n"; // the time of the press varies; any digits do
+        = ' ' + std::to_string(key).append(" 0\n"); // the time of the press varies; any digits do
     DerivedBuilder out;
     // Com_sprintf into 1024 bytes: a button command keeps at most 1023.
     const auto button = [&](std::size_t begin, std::size_t end) {
@@ -377,7 +397,7 @@ void Machine::checkBudget()
         }
     }
     const std::uint64_t read = m_files.bytes();
-    const std::uint64_t work = m_limits.work ? m_limits.work : 32 * read + (std::uint64_t { 1 } << 26);
+    const std::uint64_t work = m_limits.work ? m_limits.work : 16 * read + (std::uint64_t { 1 } << 26);
     const std::uint64_t held = m_limits.memory ? m_limits.memory : read / 2 + (std::uint64_t { 48 } << 20);
     if (!m_gaveUp && (m_work > work || memory() > held))
         giveUp();

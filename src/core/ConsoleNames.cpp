@@ -59,8 +59,11 @@ std::string dialectSetName(DialectSet dialects)
     if (dialects.isAll())
         return "any";
     std::string out;
-    for (const Dialect d : dialects.members())
-        out += (out.empty() ? "" : ",") + std::string(dialectName(d));
+    for (const Dialect d : dialects.members()) {
+        if (!out.empty())
+            out += ',';
+        out += dialectName(d);
+    }
     return out;
 }
 

@@ -5,6 +5,8 @@
 
 #include "ConsoleMachine.h"
 
+#include <array>
+
 namespace tromel::console {
 
 namespace {
@@ -54,6 +56,14 @@ void Machine::scanFile(std::uint32_t file, std::vector<bool>& scanned, std::vect
 {
     const std::string_view text = m_files.text(file);
     const std::size_t n = text.size();
+    std::array<bool, 256> first {}; // bytes a name can start with
+    for (const std::string& name : m_watch.names())
+        if (!name.empty()) {
+            first[static_cast<unsigned char>(name[0])] = true;
+            first[static_cast<unsigned char>(foldCase(name[0]))] = true;
+            if (name[0] >= 'a' && name[0] <= 'z')
+                first[static_cast<unsigned char>(name[0] - 'a' + 'A')] = true;
+        }
     const auto found = [&](std::size_t at, std::size_t length) {
         const std::string_view name = text.substr(at, length);
         const std::span<const std::uint32_t> entries = m_watch.find(name);

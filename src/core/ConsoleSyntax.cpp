@@ -120,16 +120,6 @@ void tokenize(Dialect dialect, std::string_view s, std::vector<Token>& tokens)
     }
 }
 
-bool equalsFolded(std::string_view a, std::string_view b) noexcept
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (foldCase(a[i]) != foldCase(b[i]))
-            return false;
-    return true;
-}
-
 std::string folded(std::string_view s)
 {
     std::string out(s);

@@ -30,7 +30,15 @@ inline char foldCase(char c)
 {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
-bool equalsFolded(std::string_view a, std::string_view b) noexcept;
+inline bool equalsFolded(std::string_view a, std::string_view b) noexcept
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (foldCase(a[i]) != foldCase(b[i]))
+            return false;
+    return true;
+}
 std::string folded(std::string_view s);
 
 struct FoldedHash {

@@ -25,20 +25,13 @@ TextRef::TextRef(std::shared_ptr<const Derived> derived, std::size_t begin, std:
 {
 }
 
-Place TextRef::placeOf(std::size_t i) const
+Place TextRef::derivedPlaceOf(std::size_t i) const
 {
-    if (!m_derived)
-        return { m_begin + i, m_file };
     const Derived::Run& run = m_derived->runOf(m_begin + i);
     Place place = run.place;
     if (run.written)
         place.offset += m_begin + i - run.at;
     return place;
-}
-
-bool TextRef::writtenAt(std::size_t i) const
-{
-    return !m_derived || m_derived->runOf(m_begin + i).written;
 }
 
 TextRef TextRef::sub(std::size_t begin, std::size_t end) const
@@ -148,6 +141,16 @@ void RouteChain::hops(std::vector<Hop>& out, std::size_t head, std::size_t tail)
 
 TextRef Line::text(std::size_t begin, std::size_t end, const std::vector<std::string_view>& files) const
 {
+    // Most text is one stretch of a file.
+    if (begin < end && written[begin]) {
+        const Place start = places[begin];
+        std::size_t i = begin + 1;
+        while (i < end && written[i] && places[i].file == start.file
+            && places[i].offset == start.offset + (i - begin))
+            ++i;
+        if (i == end && start.file < files.size() && start.offset + (end - begin) <= files[start.file].size())
+            return TextRef(files[start.file], start.file, start.offset, start.offset + (end - begin));
+    }
     DerivedBuilder out;
     for (std::size_t i = begin; i < end; ++i)
         out.add(bytes[i], places[i], written[i]);

@@ -43,9 +43,12 @@ public:
     std::string_view bytes() const { return m_bytes; }
     std::size_t size() const { return m_bytes.size(); }
     bool empty() const { return m_bytes.empty(); }
-    Place placeOf(std::size_t i) const;
+    Place placeOf(std::size_t i) const
+    {
+        return m_derived ? derivedPlaceOf(i) : Place { m_begin + i, m_file };
+    }
     /// True when byte i is a file's byte at placeOf(i), not one the console made.
-    bool writtenAt(std::size_t i) const;
+    bool writtenAt(std::size_t i) const { return !m_derived || m_derived->runOf(m_begin + i).written; }
     TextRef sub(std::size_t begin, std::size_t end) const;
 
     bool isFile() const { return m_derived == nullptr; }
@@ -54,6 +57,8 @@ public:
     const Derived* derived() const { return m_derived.get(); }
 
 private:
+    Place derivedPlaceOf(std::size_t i) const;
+
     std::string_view m_bytes;
     std::shared_ptr<const Derived> m_derived;
     std::uint32_t m_file = 0;

@@ -40,7 +40,7 @@ void Machine::bind(Session& s)
         return;
     const int key = keyNumber(m_dialect, arg(1));
     if (key < 0) {
-        warn(commandPlace(), "bind: \"" + std::string(arg(1)) + "\" names no key, so it binds nothing");
+        warn(commandPlace(), std::string("bind: \"").append(arg(1)) + "\" names no key, so it binds nothing");
         return;
     }
     if (c == 2)
@@ -81,8 +81,8 @@ void Machine::vstr(Session& s)
         return closureVstr(name, std::move(route), s.keyPress, s.possible);
     const TextRef value = m_vars.value(name).value_or(TextRef());
     if (!insert(s, value, 2, route))
-        warn(
-            commandPlace(), "the game's command buffer is full: vstr " + std::string(name) + " runs nothing");
+        warn(commandPlace(),
+            std::string("the game's command buffer is full: vstr ").append(name) + " runs nothing");
     if (const auto p = m_possible.find(folded(name)); p != m_possible.end())
         for (const TextRef& v : p->second.values)
             schedule(v, 2, route, false, true);
