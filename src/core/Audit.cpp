@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <tuple>
 
 namespace tromel {
@@ -13,27 +14,35 @@ using namespace console;
 
 namespace {
 
-// Places already reported: one bit per byte of each file.
+// Places already reported: one bit per byte of each file, in blocks made as places come, so that a
+// config with few findings costs next to nothing.
 class PlaceBits {
 public:
     bool test(Place p) const
     {
-        return p.file < m_bits.size() && p.offset / 64 < m_bits[p.file].size()
-            && (m_bits[p.file][p.offset / 64] >> (p.offset % 64) & 1) != 0;
+        const std::size_t block = p.offset / kBlock;
+        if (p.file >= m_files.size() || block >= m_files[p.file].size() || !m_files[p.file][block])
+            return false;
+        const std::size_t bit = p.offset % kBlock;
+        return (m_files[p.file][block][bit / 64] >> (bit % 64) & 1) != 0;
     }
-    void set(Place p, const Files& files)
+    void set(Place p)
     {
-        if (m_bits.size() <= p.file)
-            m_bits.resize(p.file + 1);
-        std::vector<std::uint64_t>& bits = m_bits[p.file];
-        if (bits.empty())
-            bits.resize(files.text(p.file).size() / 64 + 1, 0);
-        if (p.offset / 64 < bits.size())
-            bits[p.offset / 64] |= std::uint64_t { 1 } << (p.offset % 64);
+        const std::size_t block = p.offset / kBlock;
+        if (m_files.size() <= p.file)
+            m_files.resize(p.file + 1);
+        auto& blocks = m_files[p.file];
+        if (blocks.size() <= block)
+            blocks.resize(block + 1);
+        if (!blocks[block])
+            blocks[block] = std::make_unique<std::uint64_t[]>(kBlock / 64);
+        const std::size_t bit = p.offset % kBlock;
+        blocks[block][bit / 64] |= std::uint64_t { 1 } << (bit % 64);
     }
 
 private:
-    std::vector<std::vector<std::uint64_t>> m_bits;
+    static constexpr std::size_t kBlock = std::size_t { 1 } << 16;
+    std::vector<std::vector<std::unique_ptr<std::uint64_t[]>>> m_files;
 };
 
 constexpr std::size_t kWarningsShown = 1000;
@@ -66,12 +75,12 @@ public:
     {
         Passes& all = m_passes;
         if (m_silent) {
-            all.found[m_dialect].set(e.place, all.files);
+            all.found[m_dialect].set(e.place);
             return;
         }
         if (all.reported.test(e.place))
             return;
-        all.reported.set(e.place, all.files);
+        all.reported.set(e.place);
         AuditFinding f;
         f.dialects = DialectSet::of(all.dialects[m_dialect]);
         for (std::size_t k = m_dialect + 1; k < all.dialects.size(); ++k)
@@ -124,7 +133,7 @@ private:
     void route(const Route& r, AuditFinding& f)
     {
         std::vector<Hop> hops;
-        r.hops(hops, kShownHops / 2, kShownHops / 2);
+        r.hops(hops, kRouteHops / 2, kRouteHops / 2);
         f.hiddenHops = r.size() - hops.size();
         for (const Hop& hop : hops) {
             AuditHop& h = f.via.emplace_back();

@@ -14,9 +14,6 @@
 
 namespace tromel {
 
-/// A route longer than this is shown by its first and last halves.
-inline constexpr std::size_t kShownHops = 16;
-
 struct AuditHop {
     std::string_view form; // exec, vstr, bind, echo or hook
     std::string path;
@@ -38,7 +35,7 @@ struct AuditFinding {
     std::string command; // as the console runs it
     std::optional<std::string> value; // the value set, when the command's text gives it
     std::vector<AuditHop> via; // what ran the text holding it, outermost first
-    std::size_t hiddenHops = 0; // left out of `via` between its halves, on long routes
+    std::size_t hiddenHops = 0; // left out of `via` between its halves (console::kRouteHops)
     console::DialectSet dialects; // the dialects audited that run it
     bool onKeyPress = false;
     bool possible = false;

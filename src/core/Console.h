@@ -114,8 +114,10 @@ struct Hop {
     std::string_view command; // that command as the console ran it
 };
 
-/// The hops that led to a set, outermost first. Built only when asked for: loops can nest
-/// thousands deep.
+/// A route keeps this many hops at most: the outermost half and the innermost half.
+inline constexpr std::size_t kRouteHops = 16;
+
+/// The hops that led to a set, outermost first (their number, size(), counts those left out).
 class Route {
 public:
     virtual std::size_t size() const = 0;

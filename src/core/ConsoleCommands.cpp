@@ -157,8 +157,7 @@ Place Machine::commandPlace() const
 RouteRef Machine::hop(HopKind kind) const
 {
     const TextRef command = m_line.text(m_tokens.front().rawBegin, m_tokens.back().rawEnd, m_files.texts());
-    auto* alive = const_cast<std::int64_t*>(&m_routes);
-    return std::make_shared<RouteNode>(commandRoute(), kind, commandPlace(), command, alive);
+    return extendRoute(commandRoute(), kind, commandPlace(), command, &m_routes);
 }
 
 void Machine::command(Session& s)
@@ -220,7 +219,7 @@ void Machine::report(const Session& s, Setter setter, std::string_view name,
     e.possible = s.possible;
     m_observer.set(e);
     if (s.mode == Mode::Load)
-        m_loaded[folded(name)]
+        m_loaded[entries.front()]
             = { entries, setter, value ? std::optional<std::string>(*value) : std::nullopt, e.place };
 }
 

@@ -3,6 +3,7 @@
 #include "Reader.h"
 
 #include <algorithm>
+#include <tuple>
 
 namespace fs = std::filesystem;
 
@@ -107,11 +108,18 @@ std::pair<std::uint64_t, std::uint64_t> Files::lineColumn(Place place)
     const std::size_t offset = std::min<std::size_t>(place.offset, text.size());
     const std::size_t block = std::min(offset / kStride, file.lines.size() - 1);
     auto [line, start] = file.lines[block];
-    for (std::size_t i = block * kStride; i < offset; ++i)
+    std::size_t i = block * kStride;
+    if (file.lastOffset >= i && file.lastOffset <= offset) {
+        std::tie(line, start) = file.last;
+        i = file.lastOffset;
+    }
+    for (; i < offset; ++i)
         if (isBreak(text, i)) {
             ++line;
             start = i + 1;
         }
+    file.lastOffset = offset;
+    file.last = { line, start };
     return { line, offset - start + 1 };
 }
 
@@ -152,6 +160,8 @@ Files::Found Files::lookUp(std::string relative, std::size_t longest)
     return { id, true, {} };
 }
 
+// The game finds files whatever their case: the exact name first, then one that differs in case.
+// Names come from a directory's listing, read once: configs exec many missing files.
 bool Files::findFolded(std::string_view relative, fs::path& out)
 {
     fs::path current = m_base;
@@ -164,14 +174,13 @@ bool Files::findFolded(std::string_view relative, fs::path& out)
         pos = slash + 1;
         if (part.empty() || part == ".")
             continue;
-        std::error_code ec;
-        if (fs::exists(current / part, ec)) {
+        const Listing& names = listing(current);
+        if (names.names.contains(part)) {
             current /= part;
             continue;
         }
-        const Listing& names = listing(current);
-        const auto it = names.find(folded(part));
-        if (it == names.end())
+        const auto it = names.byFolded.find(folded(part));
+        if (it == names.byFolded.end())
             return false;
         current /= it->second;
     }
@@ -182,7 +191,6 @@ bool Files::findFolded(std::string_view relative, fs::path& out)
     return true;
 }
 
-// A directory's names by folded name, the smallest name when several fold alike.
 const Files::Listing& Files::listing(const fs::path& dir)
 {
     const auto known = m_listings.find(dir.string());
@@ -195,7 +203,8 @@ const Files::Listing& Files::listing(const fs::path& dir)
     fs::directory_iterator it(dir.empty() ? fs::path(".") : dir, ec);
     for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
         std::string name = it->path().filename().string();
-        const auto [slot, added] = names.try_emplace(folded(name), name);
+        names.names.insert(name);
+        const auto [slot, added] = names.byFolded.try_emplace(folded(name), name);
         if (!added && name < slot->second)
             slot->second = std::move(name);
     }

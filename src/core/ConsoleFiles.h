@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -49,8 +50,13 @@ private:
         std::string path;
         std::string text;
         std::vector<std::pair<std::uint64_t, std::uint64_t>> lines; // line and line start every kStride bytes
+        std::uint64_t lastOffset = 0; // the last place asked for, where reports mostly go on from
+        std::pair<std::uint64_t, std::uint64_t> last { 1, 0 };
     };
-    using Listing = std::unordered_map<std::string, std::string>;
+    struct Listing {
+        std::unordered_set<std::string> names;
+        std::unordered_map<std::string, std::string> byFolded; // the smallest name of those that fold alike
+    };
 
     std::uint32_t add(std::string path, std::string text);
     Found lookUp(std::string relative, std::size_t longest);

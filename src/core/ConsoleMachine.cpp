@@ -23,6 +23,9 @@ std::vector<std::string_view> hooks(Dialect dialect)
     return {};
 }
 
+// What running a command costs beyond reading its bytes, in bytes' worth of work.
+constexpr std::uint64_t kCommandWork = 16;
+
 Place newlinePlace(const Segment& g)
 {
     return g.text.empty() ? Place {} : g.text.placeOf(g.text.size() - 1);
@@ -85,7 +88,7 @@ void Machine::execute(Session& s)
     while (!s.buffer.empty() && !s.stopped && !m_gaveUp && !m_cancelled) {
         takeLine(s);
         tokenize(m_dialect, m_line.view(), m_tokens);
-        m_work += m_line.size;
+        m_work += m_line.size + kCommandWork;
         if (!m_tokens.empty())
             command(s);
         if (s.mode == Mode::Load && !m_jobs.empty())

@@ -160,10 +160,10 @@ private:
     bool m_pressing = false;
     std::deque<Job> m_jobs;
     std::unordered_set<SourceKey, SourceKeyHash> m_ran;
-    std::unordered_map<std::string, Loaded> m_loaded; // by folded name
+    std::unordered_map<std::uint32_t, Loaded> m_loaded; // by the name's first watched entry
     std::unordered_set<std::string> m_warnedFiles;
 
-    std::int64_t m_routes = 0; // route nodes alive
+    mutable std::int64_t m_routes = 0; // route nodes alive
     std::uint64_t m_work = 0;
     std::size_t m_heldBytes = 0; // possible values, keys of texts read, bindings
     std::uint32_t m_sinceAsked = 0;

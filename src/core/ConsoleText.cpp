@@ -103,12 +103,15 @@ std::size_t SourceKeyHash::operator()(const SourceKey& key) const noexcept
 }
 
 RouteNode::RouteNode(std::shared_ptr<const RouteNode> outerNode, HopKind hopKind, Place hopPlace,
-    TextRef hopCommand, std::int64_t* aliveCount)
+    TextRef hopCommand, std::int64_t* aliveCount, std::size_t hopDepth)
     : outer(std::move(outerNode))
     , kind(hopKind)
     , place(hopPlace)
     , command(std::move(hopCommand))
-    , depth(outer ? outer->depth + 1 : 1)
+    , depth(hopDepth != 0 ? hopDepth
+              : outer     ? outer->depth + 1
+                          : 1)
+    , length(outer ? outer->length + 1 : 1)
     , alive(aliveCount)
 {
     ++*alive;
@@ -117,26 +120,38 @@ RouteNode::RouteNode(std::shared_ptr<const RouteNode> outerNode, HopKind hopKind
 RouteNode::~RouteNode()
 {
     --*alive;
-    // Release a long chain iteratively: loops nest routes thousands deep.
-    std::shared_ptr<const RouteNode> next = std::move(outer);
-    while (next && next.use_count() == 1) {
-        std::shared_ptr<const RouteNode> after = std::move(const_cast<RouteNode&>(*next).outer);
-        next = std::move(after);
+}
+
+RouteRef extendRoute(const RouteRef& outer, HopKind kind, Place place, TextRef command, std::int64_t* alive)
+{
+    constexpr std::size_t kHead = kRouteHops / 2;
+    constexpr std::size_t kTail = kRouteHops / 2;
+    if (!outer || outer->length < kHead + 2 * kTail)
+        return std::make_shared<RouteNode>(outer, kind, place, std::move(command), alive);
+    // Keep the outermost hops and copies of the innermost ones: what lay between is let go.
+    std::vector<const RouteNode*> chain; // innermost first
+    for (const RouteNode* node = outer.get(); node != nullptr; node = node->outer.get())
+        chain.push_back(node);
+    RouteRef inner = outer;
+    while (inner->length > kHead)
+        inner = inner->outer;
+    for (std::size_t k = kTail - 1; k-- > 0;) {
+        const RouteNode* node = chain[k];
+        inner
+            = std::make_shared<RouteNode>(inner, node->kind, node->place, node->command, alive, node->depth);
     }
+    return std::make_shared<RouteNode>(inner, kind, place, std::move(command), alive, outer->depth + 1);
 }
 
 void RouteChain::hops(std::vector<Hop>& out, std::size_t head, std::size_t tail) const
 {
     out.clear();
-    const std::size_t n = size();
-    std::vector<Hop> inner;
-    std::size_t k = n;
-    for (const RouteNode* node = m_inner; node != nullptr; node = node->outer.get(), --k) {
-        // k counts hops from the outermost, 1-based.
-        if (k <= head || k > n - std::min(tail, n))
-            inner.push_back({ node->kind, node->place, node->command.bytes() });
-    }
-    out.assign(inner.rbegin(), inner.rend());
+    for (const RouteNode* node = m_inner; node != nullptr; node = node->outer.get())
+        out.push_back({ node->kind, node->place, node->command.bytes() });
+    std::reverse(out.begin(), out.end());
+    if (out.size() > head + tail)
+        out.erase(
+            out.begin() + static_cast<std::ptrdiff_t>(head), out.end() - static_cast<std::ptrdiff_t>(tail));
 }
 
 TextRef Line::text(std::size_t begin, std::size_t end, const std::vector<std::string_view>& files) const

@@ -89,7 +89,7 @@ struct SourceKeyHash {
 /// run's memory budget sees them.
 struct RouteNode {
     RouteNode(std::shared_ptr<const RouteNode> outer, HopKind kind, Place place, TextRef command,
-        std::int64_t* alive);
+        std::int64_t* alive, std::size_t depth = 0);
     ~RouteNode();
     RouteNode(const RouteNode&) = delete;
     RouteNode& operator=(const RouteNode&) = delete;
@@ -98,10 +98,15 @@ struct RouteNode {
     HopKind kind;
     Place place;
     TextRef command;
-    std::size_t depth;
+    std::size_t depth; // hops from the config to here, those left out included
+    std::size_t length; // nodes in the chain to here
     std::int64_t* alive;
 };
 using RouteRef = std::shared_ptr<const RouteNode>;
+
+/// A route one hop longer. Routes keep their outermost and innermost hops only, so that a loop
+/// thousands of hops deep holds a few nodes.
+RouteRef extendRoute(const RouteRef& outer, HopKind kind, Place place, TextRef command, std::int64_t* alive);
 
 /// The Route of an event: the chain of nodes ending at `inner`.
 class RouteChain final : public Route {

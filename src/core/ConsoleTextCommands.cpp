@@ -101,6 +101,9 @@ void Machine::exec(Session& s)
         return;
     }
     const std::string_view text = m_files.text(found.file);
+    if (text.size() + 1 > m_limits.buffer) // the config itself, when it is that long
+        return warn(commandPlace(),
+            "exec \"" + name + "\": longer than the game's command buffer holds, so it runs none of it");
     const TextRef file(text, found.file, 0, text.size());
     RouteRef route = hop(HopKind::Exec);
     if (s.mode == Mode::Closure)

@@ -15,6 +15,7 @@ constexpr std::uint64_t kMask(unsigned bits)
     return (std::uint64_t { 1 } << bits) - 1;
 }
 
+// Bits of the hash that neither the part (the top six) nor the slot (the lowest) uses.
 std::uint8_t tagOf(std::size_t hash)
 {
     return static_cast<std::uint8_t>(2 + (hash >> 40) % 254);
@@ -78,90 +79,97 @@ void Vars::release(std::uint64_t ref)
     m_free.push_back(slot);
 }
 
-std::size_t Vars::find(std::string_view name, std::size_t hash) const
+std::size_t Vars::find(const Part& part, std::string_view name, std::size_t hash) const
 {
-    if (m_tags.empty())
+    if (part.tags.empty())
         return std::string_view::npos;
-    const std::size_t mask = m_tags.size() - 1;
+    const std::size_t mask = part.tags.size() - 1;
     const std::uint8_t tag = tagOf(hash);
     for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-        if (m_tags[i] == 0)
+        if (part.tags[i] == 0)
             return std::string_view::npos;
-        if (m_tags[i] == tag && equalsFolded(bytes(m_names[i]), name))
+        if (part.tags[i] == tag && equalsFolded(bytes(part.names[i]), name))
             return i;
     }
 }
 
-void Vars::grow()
+void Vars::grow(Part& part)
 {
-    const std::size_t capacity
-        = m_live * 2 >= m_tags.size() ? std::max<std::size_t>(64, m_tags.size() * 2) : m_tags.size();
-    std::vector<std::uint64_t> names(capacity);
-    std::vector<std::uint64_t> values(capacity);
-    std::vector<std::uint8_t> tags(capacity, 0);
-    for (std::size_t i = 0; i < m_tags.size(); ++i) {
-        if (m_tags[i] < 2)
+    const std::size_t old = part.tags.size();
+    const std::size_t capacity = part.live * 2 >= old ? std::max<std::size_t>(16, old * 2) : old;
+    Part bigger;
+    bigger.names.resize(capacity);
+    bigger.values.resize(capacity);
+    bigger.tags.assign(capacity, 0);
+    for (std::size_t i = 0; i < old; ++i) {
+        if (part.tags[i] < 2)
             continue;
-        const std::size_t hash = FoldedHash {}(bytes(m_names[i]));
-        std::size_t k = hash & (capacity - 1);
-        while (tags[k] != 0)
+        std::size_t k = FoldedHash {}(bytes(part.names[i])) & (capacity - 1);
+        while (bigger.tags[k] != 0)
             k = (k + 1) & (capacity - 1);
-        tags[k] = m_tags[i];
-        names[k] = m_names[i];
-        values[k] = m_values[i];
+        bigger.tags[k] = part.tags[i];
+        bigger.names[k] = part.names[i];
+        bigger.values[k] = part.values[i];
     }
-    m_names = std::move(names);
-    m_values = std::move(values);
-    m_tags = std::move(tags);
-    m_used = m_live;
+    bigger.used = bigger.live = part.live;
+    m_slots += capacity - old;
+    part = std::move(bigger);
 }
 
 std::optional<TextRef> Vars::value(std::string_view name) const
 {
-    const std::size_t slot = find(name, FoldedHash {}(name));
+    const std::size_t hash = FoldedHash {}(name);
+    const Part& part = partOf(hash);
+    const std::size_t slot = find(part, name, hash);
     if (slot == std::string_view::npos)
         return std::nullopt;
-    return text(m_values[slot]);
+    return text(part.values[slot]);
 }
 
 std::optional<TextRef> Vars::resetValue(std::string_view name) const
 {
-    const std::size_t slot = find(name, FoldedHash {}(name));
+    const std::size_t hash = FoldedHash {}(name);
+    const Part& part = partOf(hash);
+    const std::size_t slot = find(part, name, hash);
     if (slot == std::string_view::npos)
         return std::nullopt;
     const auto reset = m_resets.find(folded(name));
-    return text(reset == m_resets.end() ? m_values[slot] : reset->second);
+    return text(reset == m_resets.end() ? part.values[slot] : reset->second);
 }
 
 void Vars::set(const TextRef& name, const TextRef& value)
 {
     const std::size_t hash = FoldedHash {}(name.bytes());
-    if (const std::size_t slot = find(name.bytes(), hash); slot != std::string_view::npos) {
+    Part& part = partOf(hash);
+    if (const std::size_t slot = find(part, name.bytes(), hash); slot != std::string_view::npos) {
         // The first value stays what reset restores.
-        auto [reset, added] = m_resets.try_emplace(folded(name.bytes()), m_values[slot]);
+        auto [reset, added] = m_resets.try_emplace(folded(name.bytes()), part.values[slot]);
         if (added)
             m_resetBytes += name.size() + 64;
         else
-            release(m_values[slot]);
-        m_values[slot] = keep(value);
+            release(part.values[slot]);
+        part.values[slot] = keep(value);
         return;
     }
-    if ((m_used + 1) * 8 > m_tags.size() * 7)
-        grow();
-    const std::size_t mask = m_tags.size() - 1;
+    if ((part.used + 1) * 8 > part.tags.size() * 7)
+        grow(part);
+    const std::size_t mask = part.tags.size() - 1;
     std::size_t i = hash & mask;
-    while (m_tags[i] >= 2)
+    while (part.tags[i] >= 2)
         i = (i + 1) & mask;
-    m_used += m_tags[i] == 0 ? 1 : 0;
-    m_tags[i] = tagOf(hash);
-    m_names[i] = keep(name);
-    m_values[i] = keep(value);
+    part.used += part.tags[i] == 0 ? 1 : 0;
+    part.tags[i] = tagOf(hash);
+    part.names[i] = keep(name);
+    part.values[i] = keep(value);
+    ++part.live;
     ++m_live;
 }
 
 void Vars::remove(std::string_view name)
 {
-    const std::size_t slot = find(name, FoldedHash {}(name));
+    const std::size_t hash = FoldedHash {}(name);
+    Part& part = partOf(hash);
+    const std::size_t slot = find(part, name, hash);
     if (slot == std::string_view::npos)
         return;
     if (const auto reset = m_resets.find(folded(name)); reset != m_resets.end()) {
@@ -169,16 +177,17 @@ void Vars::remove(std::string_view name)
         m_resetBytes -= name.size() + 64;
         m_resets.erase(reset);
     }
-    release(m_names[slot]);
-    release(m_values[slot]);
-    m_tags[slot] = 1;
+    release(part.names[slot]);
+    release(part.values[slot]);
+    part.tags[slot] = 1;
+    --part.live;
     --m_live;
 }
 
 std::size_t Vars::memory() const
 {
-    return m_tags.size() * (2 * sizeof(std::uint64_t) + 1) + m_arena.capacity() * sizeof(TextRef)
-        + m_arenaBytes + m_resetBytes;
+    return m_slots * (2 * sizeof(std::uint64_t) + 1) + m_arena.capacity() * sizeof(TextRef) + m_arenaBytes
+        + m_resetBytes;
 }
 
 } // namespace tromel::console

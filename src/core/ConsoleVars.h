@@ -2,6 +2,7 @@
 
 #include "ConsoleText.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -13,8 +14,9 @@
 namespace tromel::console {
 
 /// The console's variables: each name's value, and the value it was created with (what reset
-/// restores). Names and values that are a stretch of a file take 8 bytes each, so that a config
-/// of a million variables costs a few tens of bytes per variable.
+/// restores). Names and values that are a stretch of a file take 8 bytes each, and the table
+/// grows in 64 parts, never all at once, so that a config of a million variables costs about
+/// twenty bytes per variable.
 class Vars {
 public:
     explicit Vars(const std::vector<std::string_view>& files);
@@ -38,14 +40,23 @@ private:
     TextRef text(std::uint64_t ref) const;
     std::string_view bytes(std::uint64_t ref) const;
     void release(std::uint64_t ref);
-    std::size_t find(std::string_view name, std::size_t hash) const; // a slot, or npos
-    void grow();
+    struct Part {
+        std::vector<std::uint64_t> names;
+        std::vector<std::uint64_t> values;
+        std::vector<std::uint8_t> tags; // 0 empty, 1 removed, else 2 + some bits of the name's hash
+        std::size_t used = 0; // slots not empty
+        std::size_t live = 0;
+    };
+    static constexpr std::size_t kParts = 64;
+
+    Part& partOf(std::size_t hash) { return m_parts[hash >> 58]; }
+    const Part& partOf(std::size_t hash) const { return m_parts[hash >> 58]; }
+    std::size_t find(const Part& part, std::string_view name, std::size_t hash) const; // a slot, or npos
+    void grow(Part& part);
 
     const std::vector<std::string_view>& m_files;
-    std::vector<std::uint64_t> m_names;
-    std::vector<std::uint64_t> m_values;
-    std::vector<std::uint8_t> m_tags; // 0 empty, 1 removed, else 2 + some bits of the name's hash
-    std::size_t m_used = 0; // slots not empty
+    std::array<Part, kParts> m_parts;
+    std::size_t m_slots = 0;
     std::size_t m_live = 0;
     std::vector<TextRef> m_arena; // texts that are not one stretch of a file
     std::vector<std::uint32_t> m_free;

@@ -235,8 +235,8 @@ TEST(Audit, LongRoutesKeepTheirEnds)
     config += "set v30 \"r_picmip 5\"\nvstr v0\n";
     const Collect out = auditOf(config);
     ASSERT_EQ(out.findings.size(), 1U);
-    EXPECT_EQ(out.findings[0].via.size(), kShownHops);
-    EXPECT_EQ(out.findings[0].hiddenHops, 31 - kShownHops);
+    EXPECT_EQ(out.findings[0].via.size(), console::kRouteHops);
+    EXPECT_EQ(out.findings[0].hiddenHops, 31 - console::kRouteHops);
     EXPECT_EQ(out.findings[0].via.back().command, "vstr v30");
 }
 
