@@ -1,22 +1,28 @@
 // Times the window on a report of a million items, offscreen: from the click on "Valider la cfg"
-// to the first paint of the list, then frames while scrolling through it.
+// to the first paint of the report, then frames while scrolling through it.
 //
-//   QT_QPA_PLATFORM=offscreen build/release/bench/window_bench [CVARS_INI CONFIG]
+//   QT_QPA_PLATFORM=offscreen build/release/bench/window_bench [--close-after MS] [--chunk KIB]
+//       [CVARS_INI CONFIG]
 //
-// Without arguments it writes a list and a config of 1,000,000 findings to a temporary folder.
-// It prints one line: click-to-paint seconds, items, and the slowest and median scroll frames.
+// Without a list and a config it writes a list and a config of 1,000,000 findings to a temporary
+// folder. It prints one line: click-to-paint seconds, items, the slowest and median scroll
+// frames and the peak resident memory; or the message the window showed instead of a report.
+// With --close-after, it closes the window MS milliseconds after the click and prints how long
+// the close took and whether the check was still running. --chunk sets the scan's read size.
 
+#include "Application.h"
 #include "Form1.h"
 #include "FormServices.h"
 
 #include <QAbstractItemModel>
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QListView>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -29,15 +35,28 @@ class BenchServices final : public tromel::gui::FormServices {
 public:
     QString dir;
     QString config;
+    QString message;
 
     void showMessage(const QString& title, const QString& prompt) override
     {
-        std::fprintf(stderr, "window_bench: message %s: %s\n", qPrintable(title), qPrintable(prompt));
+        message = title + ": " + prompt;
     }
     QString ShowOpenFile(const QString&, const QString&, const QString&) override { return config; }
     bool anotherInstanceRunning() override { return false; }
-    QString programDir() override { return dir; }
+    std::string programDir() override { return dir.toStdString(); }
 };
+
+// The peak resident memory of this process so far, in MiB (Linux).
+double peakMiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024;
+    return 0;
+}
 
 // Counts the paints of a widget.
 class PaintCounter final : public QObject {
@@ -78,17 +97,24 @@ int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    const auto app = tromel::gui::createApplication(argc, argv);
+    QStringList args = QApplication::arguments().mid(1);
+    int closeAfter = -1;
+    int chunkKiB = 0;
+    while (args.size() >= 2 && args[0].startsWith(QStringLiteral("--"))) {
+        (args[0] == QStringLiteral("--close-after") ? closeAfter : chunkKiB) = args[1].toInt();
+        args = args.mid(2);
+    }
 
     QTemporaryDir tmp;
     BenchServices services;
     services.dir = tmp.path();
     QString list;
-    if (argc == 3) {
-        list = QString::fromLocal8Bit(argv[1]);
-        services.config = QString::fromLocal8Bit(argv[2]);
+    if (args.size() == 2) {
+        list = args[0];
+        services.config = args[1];
         if (!QFile::copy(list, tmp.path() + "/cvars.ini"))
-            return std::fprintf(stderr, "window_bench: cannot copy %s\n", argv[1]), 2;
+            return std::fprintf(stderr, "window_bench: cannot copy %s\n", qPrintable(list)), 2;
     } else if (!writeWorkload(tmp.path(), list, services.config)) {
         return std::fprintf(stderr, "window_bench: cannot write the workload\n"), 2;
     }
@@ -96,10 +122,12 @@ int main(int argc, char** argv)
     tromel::gui::Form1 form(services);
     if (!form.Form_Load())
         return 2;
+    if (chunkKiB > 0)
+        form.setScanPlan({ 0, 0, static_cast<std::size_t>(chunkKiB) << 10 });
     form.show();
     auto* browse = form.findChild<QPushButton*>(QStringLiteral("Command1"));
     auto* validate = form.findChild<QPushButton*>(QStringLiteral("Command2"));
-    auto* view = form.findChild<QListView*>(QStringLiteral("List1"));
+    auto* view = form.findChild<QAbstractItemView*>(QStringLiteral("List1"));
     if (browse == nullptr || validate == nullptr || view == nullptr)
         return std::fprintf(stderr, "window_bench: controls not found\n"), 2;
     PaintCounter painted;
@@ -107,13 +135,36 @@ int main(int argc, char** argv)
     browse->click();
     QApplication::processEvents();
 
-    // Click, then run the event loop until the list has painted the new report.
     QElapsedTimer clock;
-    const int paintsBefore = painted.paints;
     clock.start();
     validate->click();
+    if (closeAfter >= 0) {
+        QEventLoop wait;
+        QTimer::singleShot(closeAfter, &wait, &QEventLoop::quit);
+        wait.exec();
+        const bool running = form.checking();
+        clock.restart();
+        form.close();
+        std::printf("window: closed %.1f ms after the close request, %s\n",
+            static_cast<double>(clock.nsecsElapsed()) / 1e6,
+            running ? "the check was running" : "the check had ended");
+        return 0;
+    }
+
+    // Run the event loop until the check has ended and the list has painted its report. Waiting
+    // for events leaves the cores to the scan.
+    const auto waitForEvents = QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents;
+    while (form.checking())
+        QApplication::processEvents(waitForEvents);
+    if (!services.message.isEmpty()) {
+        std::printf("window: message \"%s\" %.3f s after the click, window usable: %s; peak RSS %.1f MiB\n",
+            qPrintable(services.message), static_cast<double>(clock.nsecsElapsed()) / 1e9,
+            browse->isEnabled() && validate->isEnabled() ? "yes" : "no", peakMiB());
+        return 0;
+    }
+    const int paintsBefore = painted.paints;
     while (painted.paints == paintsBefore)
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
+        QApplication::processEvents(waitForEvents);
     const double shown = static_cast<double>(clock.nsecsElapsed()) / 1e9;
     const int rows = view->model()->rowCount();
 
@@ -131,7 +182,8 @@ int main(int argc, char** argv)
     }
     std::sort(frames.begin(), frames.end());
     std::printf(
-        "window: %d items shown %.3f s after the click; scroll frames: median %.2f ms, slowest %.2f ms\n",
-        rows, shown, frames[frames.size() / 2], frames.back());
+        "window: %d items shown %.3f s after the click; scroll frames: median %.2f ms, slowest %.2f ms; "
+        "peak RSS %.1f MiB\n",
+        rows, shown, frames[frames.size() / 2], frames.back(), peakMiB());
     return 0;
 }

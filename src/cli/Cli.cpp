@@ -1,32 +1,23 @@
 #include "Cli.h"
 
-#include "AuditCommand.h"
+#include "AuditChecker.h"
 #include "CvarList.h"
-#include "Json.h"
-#include "MFileOp.h"
-#include "Report.h"
-#include "Scanner.h"
+#include "Inputs.h"
+#include "PlainChecker.h"
+#include "Runner.h"
+#include "Sinks.h"
 #include "Version.h"
+#include "platform/NativeFile.h"
 
 #include <CLI/CLI.hpp>
-#include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <atomic>
+#include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <filesystem>
 #include <iostream>
-#include <mutex>
-#include <optional>
+#include <memory>
 #include <system_error>
-#include <thread>
-
-#if !defined(_WIN32)
-#include <unistd.h>
-#endif
-
-namespace fs = std::filesystem;
 
 namespace tromel::cli {
 
@@ -37,309 +28,162 @@ struct Options {
     std::string format = "text";
     bool info = false;
     bool audit = false;
-    std::string dialect = "both";
+    std::string dialect = "any";
     unsigned jobs = 0;
     std::vector<std::string> inputs;
 };
 
-bool hasCfgExtension(const fs::path& p)
-{
-    std::string ext = p.extension().string();
-    std::transform(ext.begin(), ext.end(), ext.begin(),
-        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return ext == ".cfg";
-}
+constexpr int kUsage = 2;
 
-struct Inputs {
-    std::vector<std::string> files;
-    bool anyDirectory = false;
-    bool anyError = false; // a folder that could not be read, or held no config
-};
-
-// Appends the *.cfg files below dir. Links to folders are not followed, so a link loop cannot trap
-// the walk; a folder that cannot be read is named, never skipped in silence.
-void walkDirectory(const fs::path& dir, std::vector<std::string>& found, bool& anyError, std::ostream& err)
-{
-    std::error_code ec;
-    fs::directory_iterator it(dir, ec);
-    if (ec) {
-        err << kProgram << ": " << dir.string() << ": " << ec.message() << '\n';
-        anyError = true;
-        return;
-    }
-    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-        std::error_code typeEc;
-        if (it->is_directory(typeEc) && !it->is_symlink(typeEc))
-            walkDirectory(it->path(), found, anyError, err);
-        else if (hasCfgExtension(it->path()) && it->is_regular_file(typeEc))
-            found.push_back(it->path().string());
-    }
-    if (ec) {
-        err << kProgram << ": " << dir.string() << ": " << ec.message() << '\n';
-        anyError = true;
-    }
-}
-
-// Replaces each directory by the *.cfg files below it, in sorted order.
-Inputs expandInputs(const std::vector<std::string>& args, std::ostream& err)
-{
-    Inputs inputs;
-    for (const std::string& arg : args) {
-        std::error_code ec;
-        if (!fs::is_directory(fs::path(arg), ec)) {
-            inputs.files.push_back(arg);
-            continue;
-        }
-        inputs.anyDirectory = true;
-        std::vector<std::string> found;
-        walkDirectory(arg, found, inputs.anyError, err);
-        if (found.empty()) {
-            err << kProgram << ": " << arg << ": no .cfg files found\n";
-            inputs.anyError = true;
-        }
-        std::sort(found.begin(), found.end());
-        inputs.files.insert(inputs.files.end(), found.begin(), found.end());
-    }
-    return inputs;
-}
-
-// Scans files on every core; results are handed over in input order. The thread that takes the
-// results is one of the jobs: while the next result is not ready it scans a file itself rather
-// than sleep. A lone file is cut into parts for the cores instead.
-class ParallelScan {
+// Standard output and standard error for a run. Output that cannot be written is an error the run
+// must stop at; its cause is kept for the message.
+class Streams final : public Destination {
 public:
-    ParallelScan(const std::vector<std::string>& files, const Matcher& matcher, unsigned jobs)
-        : m_files(files)
-        , m_matcher(matcher)
-        , m_results(files.size())
-        , m_threadsPerFile(files.size() == 1 ? jobs : 1)
+    Streams(std::ostream& out, std::ostream& err)
+        : m_out(out)
+        , m_err(err)
     {
-        const unsigned helpers
-            = std::max(1U, std::min<unsigned>(jobs, static_cast<unsigned>(files.size()))) - 1;
-        try {
-            for (unsigned w = 0; w < helpers; ++w)
-                m_threads.emplace_back([this] {
-                    while (scanNext()) { }
-                });
-        } catch (const std::system_error&) {
-            // Fewer threads than asked for: the taking thread scans whatever is left.
-        }
+        m_progress = &err == &std::cerr && platform::standardErrorIsTerminal();
     }
-    ~ParallelScan()
-    {
-        m_next = m_files.size();
-        for (auto& t : m_threads)
-            t.join();
-    }
-    ParallelScan(const ParallelScan&) = delete;
-    ParallelScan& operator=(const ParallelScan&) = delete;
+    ~Streams() override { clearProgress(); }
+    Streams(const Streams&) = delete;
+    Streams& operator=(const Streams&) = delete;
 
-    ScanResult take(std::size_t i)
+    bool out(std::string_view bytes) override
     {
-        for (;;) {
-            {
-                std::unique_lock lock(m_mutex);
-                if (m_next >= m_files.size())
-                    m_ready.wait(lock, [&] { return m_results[i].has_value(); });
-                if (m_results[i]) {
-                    ScanResult r = std::move(*m_results[i]);
-                    m_results[i].reset();
-                    return r;
-                }
-            }
-            scanNext();
-        }
+        errno = 0;
+        m_out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        return check();
     }
 
-private:
-    bool scanNext()
+    bool err(std::string_view bytes) override
     {
-        const std::size_t i = m_next.fetch_add(1);
-        if (i >= m_files.size())
-            return false;
-        ScanResult r = CheckConfig(m_files[i], m_matcher, m_threadsPerFile);
-        {
-            std::lock_guard lock(m_mutex);
-            m_results[i] = std::move(r);
-        }
-        m_ready.notify_all();
+        clearProgress();
+        m_err.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
         return true;
     }
 
-    const std::vector<std::string>& m_files;
-    const Matcher& m_matcher;
-    std::vector<std::optional<ScanResult>> m_results;
-    unsigned m_threadsPerFile;
-    std::atomic<std::size_t> m_next { 0 };
-    std::mutex m_mutex;
-    std::condition_variable m_ready;
-    std::vector<std::thread> m_threads;
-};
-
-// "files done / total" on a terminal, shown only once the work has taken more than a moment.
-class Progress {
-public:
-    Progress(std::ostream& err, std::size_t total)
-        : m_err(err)
-        , m_total(total)
-        , m_start(std::chrono::steady_clock::now())
+    // "files done / total", on a terminal, once the work has taken more than a moment.
+    void progress(std::size_t done, std::size_t total) override
     {
-#if !defined(_WIN32)
-        m_enabled = &err == &std::cerr && ::isatty(STDERR_FILENO) && total > 1;
-#endif
-    }
-    ~Progress()
-    {
-        if (m_shown)
-            m_err << "\r\033[K" << std::flush;
-    }
-    Progress(const Progress&) = delete;
-    Progress& operator=(const Progress&) = delete;
-
-    void done(std::size_t count)
-    {
-        if (!m_enabled)
+        if (!m_progress || total < 2)
             return;
         const auto now = std::chrono::steady_clock::now();
         if (now - m_start < std::chrono::milliseconds(500) || now - m_last < std::chrono::milliseconds(100))
             return;
         m_last = now;
         m_shown = true;
-        m_err << '\r' << kProgram << ": " << count << '/' << m_total << " files" << std::flush;
+        m_err << '\r' << kProgram << ": " << done << '/' << total << " files" << std::flush;
     }
-    void clear()
+
+    /// Everything written so far, flushed; false on a write error.
+    bool flush()
+    {
+        errno = 0;
+        m_out.flush();
+        return check();
+    }
+
+    /// The message for the first write error.
+    std::string writeError() const
+    {
+        return std::string(kProgram) + ": write error: "
+            + (m_errno != 0 ? std::generic_category().message(m_errno)
+                            : std::string("the output was refused"))
+            + '\n';
+    }
+
+private:
+    bool check()
+    {
+        if (m_out)
+            return true;
+        if (m_errno == 0)
+            m_errno = errno;
+        return false;
+    }
+
+    void clearProgress()
     {
         if (m_shown)
             m_err << "\r\033[K" << std::flush;
         m_shown = false;
     }
 
-private:
+    std::ostream& m_out;
     std::ostream& m_err;
-    std::size_t m_total;
-    std::chrono::steady_clock::time_point m_start;
-    std::chrono::steady_clock::time_point m_last {};
-    bool m_enabled = false;
+    int m_errno = 0;
+    bool m_progress = false;
     bool m_shown = false;
+    std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point m_last {};
 };
 
-void writeTextReport(std::ostream& out, const CvarList& list, const std::vector<Finding>& findings)
+// Writes text that is all of a command's output (help, version, info), then answers its status.
+int writeAll(Streams& streams, std::ostream& err, std::string_view text, int status)
 {
-    std::string buffer;
-    buffer.reserve(1 << 16);
-    for (const Finding& f : findings) {
-        buffer += findingItem(list, f);
-        buffer += '\n';
-        if (buffer.size() >= (1 << 16)) {
-            out.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-            buffer.clear();
-        }
+    if (streams.out(text) && streams.flush())
+        return status;
+    err << streams.writeError();
+    return 2;
+}
+
+int usageError(std::ostream& err, const std::string& message)
+{
+    err << kProgram << ": " << message << '\n' << "Try '" << kProgram << " --help' for more information.\n";
+    return kUsage;
+}
+
+std::string infoText(const CvarList& list)
+{
+    return "Version: " + (list.hasHeader ? list.version : std::string("unknown")) + '\n'
+        + "Date: " + (list.hasHeader ? list.date : std::string("unknown")) + '\n'
+        + "Cvars: " + std::to_string(list.count()) + '\n';
+}
+
+// The list to check against, or the exit status when there is none to use.
+int loadList(const std::string& listPath, CvarList& list, std::ostream& err)
+{
+    ListResult loaded = LoadCvars(listPath);
+    if (!loaded) {
+        if (loaded.error == ListError::NotFound)
+            err << kProgram << ": cvars.ini not found. (looked at " << oneLine(listPath) << ": "
+                << describe(loaded.file) << ")\n";
+        else
+            err << kProgram << ": " << oneLine(listPath) << ": " << loaded.message << '\n';
+        return 2;
     }
-    buffer += " \n";
-    buffer += totalItem(findings.size());
-    buffer += '\n';
-    out.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    list = std::move(loaded.list);
+    if (list.count() == 0)
+        err << kProgram << ": warning: " << oneLine(listPath)
+            << ": list has no names: nothing can be found\n";
+    return 0;
 }
 
-void writeInfo(std::ostream& out, const CvarList& list)
+int checkFiles(const Options& opt, const std::string& listPath, const CvarList& list, Streams& streams,
+    std::ostream& err)
 {
-    out << "Version: " << (list.hasHeader ? list.version : "unknown") << '\n'
-        << "Date: " << (list.hasHeader ? list.date : "unknown") << '\n'
-        << "Cvars: " << list.count() << '\n';
-}
-
-std::string fileMessage(const std::string& path, const FileStatus& status)
-{
-    return std::string(kProgram) + ": " + path + ": " + describe(status);
-}
-
-int scanFiles(const Options& opt, const std::string& listPath, const CvarList& list,
-    const std::vector<std::string>& files, bool headers, std::ostream& out, std::ostream& err)
-{
-    const Matcher matcher(list);
-    // With several files, one more than the cores: the thread that writes the report checks files
-    // too, and the extra one keeps every core busy while it writes or waits on the output.
-    const unsigned cores = std::max(1U, std::thread::hardware_concurrency());
-    const unsigned jobs = opt.jobs ? opt.jobs : cores + (files.size() > 1 ? 1 : 0);
-    ParallelScan scan(files, matcher, jobs);
-    Progress progress(err, files.size());
-    const bool json = opt.format == "json";
-
-    nlohmann::ordered_json fileArray = nlohmann::ordered_json::array();
-    bool anyFound = false;
-    bool anyError = false;
-    bool printedReport = false;
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        const std::string& path = files[i];
-        const ScanResult r = scan.take(i);
-        progress.done(i + 1);
-        const bool empty = r.file.error == FileError::Empty || r.file.error == FileError::NoLines;
-        if (!r && !empty) {
-            anyError = true;
-            progress.clear();
-            err << fileMessage(path, r.file) << '\n';
-        } else if (empty) {
-            progress.clear();
-            err << kProgram << ": warning: " << path << ": " << describe(r.file) << ", nothing to check\n";
-        }
-        anyFound = anyFound || (r && !r.findings.empty());
-
-        if (json) {
-            nlohmann::ordered_json f;
-            f["path"] = pathToUtf8(path);
-            if (r) {
-                nlohmann::ordered_json findings = nlohmann::ordered_json::array();
-                for (const Finding& finding : r.findings)
-                    findings.push_back(
-                        { { "line", finding.line }, { "name", toUtf8Latin1(list.names[finding.index]) } });
-                f["findings"] = std::move(findings);
-                f["total"] = r.findings.size();
-            } else if (empty) {
-                f["warning"] = describe(r.file);
-            } else {
-                f["error"] = describe(r.file);
-            }
-            fileArray.push_back(std::move(f));
-        } else if (r) {
-            if (printedReport)
-                out << '\n';
-            if (headers)
-                out << "==> " << path << " <==\n";
-            writeTextReport(out, list, r.findings);
-            printedReport = true;
-        }
+    const Inputs inputs = expandInputs(opt.inputs, err);
+    if (inputs.files.empty())
+        return 2;
+    std::unique_ptr<Checker> checker;
+    if (opt.audit)
+        checker = std::make_unique<AuditChecker>(list, *console::parseDialects(opt.dialect));
+    else
+        checker = std::make_unique<PlainChecker>(list);
+    const std::unique_ptr<Sink> sink = opt.format == "json"
+        ? makeJsonSink(*checker, listPath, list)
+        : makeTextSink(*checker, inputs.files.size() > 1 || inputs.anyDirectory);
+    const RunSummary summary = runChecks(inputs.files, *checker, *sink, streams, opt.jobs);
+    if (summary.writeFailed || !streams.flush()) {
+        err << streams.writeError();
+        return 2;
     }
-    progress.clear();
-    if (json) {
-        nlohmann::ordered_json doc;
-        doc["list"] = listJson(listPath, list);
-        doc["files"] = std::move(fileArray);
-        out << doc.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
-    }
-    out.flush();
-    return anyError ? 2 : anyFound ? 1 : 0;
+    return summary.anyError || inputs.anyError ? 2 : summary.anyFound ? 1 : 0;
 }
 
-} // namespace
-
-std::string programDirectory(const std::string& argv0)
+void describeOptions(CLI::App& app, Options& opt)
 {
-    std::error_code ec;
-#if defined(__linux__)
-    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    if (!ec)
-        return self.parent_path().string();
-#endif
-    const fs::path p = fs::absolute(fs::path(argv0), ec);
-    return ec ? std::string(".") : p.parent_path().string();
-}
-
-int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
-{
-    Options opt;
-    CLI::App app { "Checks game config files against a list of forbidden cvars.\n"
-                   "Reports every line that sets a listed cvar (a line holding \" NAME \" and \"set\").",
-        kProgram };
     app.get_formatter()->column_width(28);
     app.add_option("--list", opt.listPath, "Forbidden-cvar list (default: cvars.ini beside the program)")
         ->option_text("PATH");
@@ -347,89 +191,71 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         ->check(CLI::IsMember({ "text", "json" }))
         ->option_text("text|json");
     app.add_flag("--info", opt.info, "Print the list's version, date and number of cvars");
-    app.add_flag("--audit", opt.audit,
+    CLI::Option* audit = app.add_flag("--audit", opt.audit,
         "Read configs as the game's console does and report every command that can set a listed cvar");
-    app.add_option("--dialect", opt.dialect, "With --audit: console dialect to model")
-        ->check(CLI::IsMember({ "both", "old", "new" }))
-        ->option_text("both|old|new");
-    app.add_option("-j,--jobs", opt.jobs, "Files checked at once (default: one per core, plus one)")
+    app.add_option("--dialect", opt.dialect,
+           "With --audit: the engines whose console to model (default: any of them), or several joined by ','")
+        ->check(CLI::Validator(
+            [](const std::string& text) {
+                return console::parseDialects(text) ? std::string() : "not a dialect: " + text;
+            },
+            "DIALECT"))
+        ->option_text("ioq3|etlegacy|et|any")
+        ->needs(audit);
+    app.add_option("-j,--jobs", opt.jobs, "Files checked at once (default: one per core)")
         ->check(CLI::Range(1U, 1024U))
         ->option_text("N");
     app.set_version_flag("--version", std::string(kProgram) + " (Tromel Rimbolt) " + kVersionShort);
-    app.add_option("inputs", opt.inputs, "Config files, or directories searched for *.cfg")
-        ->option_text("FILE|DIR...");
+    app.add_option(
+           "inputs", opt.inputs, "Config files, or directories searched for *.cfg; - is standard input")
+        ->option_text("FILE|DIR|-...");
     app.footer("Exit status: 0 if no forbidden cvar was found, 1 if any was, 2 on a usage error,\n"
-               "an unusable list, or a file that could not be read.");
+               "an unusable list, a file that could not be read, or output that could not be written.");
+}
+
+} // namespace
+
+int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+{
+    Options opt;
+    CLI::App app { "Checks game config files against a list of forbidden cvars.\n"
+                   "Reports every line that sets a listed cvar (a line holding \" NAME \" and \"set\").",
+        kProgram };
+    describeOptions(app, opt);
+    Streams streams(out, err);
 
     std::vector<std::string> rest(args.size() > 1 ? args.begin() + 1 : args.end(), args.end());
     std::reverse(rest.begin(), rest.end()); // CLI11 takes the arguments last-first
     try {
         app.parse(rest);
     } catch (const CLI::CallForHelp&) {
-        out << app.help();
-        return 0;
+        return writeAll(streams, err, app.help(), 0);
     } catch (const CLI::CallForVersion&) {
-        out << app.version() << '\n';
-        return 0;
+        return writeAll(streams, err, app.version() + '\n', 0);
     } catch (const CLI::ParseError& e) {
-        err << kProgram << ": " << e.what() << '\n'
-            << "Try '" << kProgram << " --help' for more information.\n";
-        return 2;
+        return usageError(err, e.what());
     }
-    if (opt.inputs.empty() && !opt.info) {
-        err << kProgram << ": no config file given\n"
-            << "Usage: " << kProgram << " [--list PATH] [--format text|json] [--info] FILE|DIR...\n"
-            << "Try '" << kProgram << " --help' for more information.\n";
-        return 2;
-    }
+    if (app.count("--list") != 0 && opt.listPath.empty())
+        return usageError(err, "--list: the path is empty");
+    if (opt.inputs.empty() && !opt.info)
+        return usageError(err, "no config file given");
 
     const std::string listPath = opt.listPath.empty()
-        ? (fs::path(programDirectory(args.empty() ? std::string() : args[0])) / "cvars.ini").string()
+        ? platform::pathToUtf8(
+            platform::pathFromUtf8(platform::programDirectory(args.empty() ? std::string() : args[0]))
+            / "cvars.ini")
         : opt.listPath;
-    const ListResult loaded = LoadCvars(listPath);
-    if (!loaded) {
-        if (loaded.error == ListError::NotFound)
-            err << kProgram << ": cvars.ini not found. (looked at " << listPath << ": "
-                << describe(loaded.file) << ")\n";
-        else
-            err << kProgram << ": " << listPath << ": " << loaded.message << '\n';
+    CvarList list;
+    if (const int status = loadList(listPath, list, err); status != 0)
+        return status;
+
+    if (opt.info && opt.inputs.empty())
+        return writeAll(streams, err, opt.format == "json" ? listJson(listPath, list) : infoText(list), 0);
+    if (opt.info && opt.format == "text" && !streams.out(infoText(list) + '\n')) {
+        err << streams.writeError();
         return 2;
     }
-    const CvarList& list = loaded.list;
-
-    if (opt.info) {
-        if (opt.format == "json" && opt.inputs.empty()) {
-            out << nlohmann::ordered_json { { "list", listJson(listPath, list) } }.dump(2) << '\n';
-            return 0;
-        }
-        if (opt.format == "text") {
-            writeInfo(out, list);
-            if (opt.inputs.empty())
-                return 0;
-            out << '\n';
-        }
-    }
-
-    const Inputs inputs = expandInputs(opt.inputs, err);
-    const std::vector<std::string>& files = inputs.files;
-    if (files.empty())
-        return 2;
-
-    if (opt.audit) {
-        AuditRequest request;
-        request.list = &list;
-        request.listPath = listPath;
-        request.files = files;
-        request.jobs = opt.jobs;
-        request.format = opt.format == "json" ? OutputFormat::Json : OutputFormat::Text;
-        request.dialect = opt.dialect == "old" ? Dialect::Old
-            : opt.dialect == "new"             ? Dialect::New
-                                               : Dialect::Both;
-        return std::max(runAudit(request, out, err), inputs.anyError ? 2 : 0);
-    }
-    const int status
-        = scanFiles(opt, listPath, list, files, files.size() > 1 || inputs.anyDirectory, out, err);
-    return std::max(status, inputs.anyError ? 2 : 0);
+    return checkFiles(opt, listPath, list, streams, err);
 }
 
 } // namespace tromel::cli

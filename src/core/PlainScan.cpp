@@ -58,7 +58,8 @@ public:
         m_out.take(held.data(), held.size());
         m_findings += held.size();
         held.clear();
-        return !m_out.cancelled();
+        // A cancel seen here must stop the others too: some may wait for a turn that won't come.
+        return !stopped();
     }
 
     // The part's last findings, then the turn passes on.
@@ -167,8 +168,11 @@ void scanPart(const FileReader& reader, const Matcher& matcher, std::size_t inde
         std::size_t skip = 0;
         if (!started) {
             const char* b = firstBreak(buffer.data(), n);
-            if (b == nullptr)
+            if (b == nullptr) {
+                if (turns.stopped())
+                    return;
                 continue; // still inside the previous part's line
+            }
             skip = static_cast<std::size_t>(b - buffer.data()) + 1;
             if (!part.last && start + skip - 1 >= part.to - 1)
                 break; // that break also ends this part: no line begins here

@@ -38,7 +38,8 @@ class Sink {
 public:
     virtual ~Sink() = default;
     virtual void begin(Output& out) = 0;
-    /// index: the file's place among the files checked, from 0.
+    /// index: the file's place among the files checked, from 0. Called from the checking
+    /// threads, several at once.
     virtual std::unique_ptr<FileSink> file(std::size_t index, const std::string& path) = 0;
     virtual void end(std::uint64_t total, Output& out) = 0;
 };

@@ -1,19 +1,23 @@
 #include "Form1.h"
 
+#include "ConfigCheck.h"
+#include "Encoding.h"
 #include "FormServices.h"
+#include "ListBox.h"
 #include "MFileOp.h"
 #include "PictureBox.h"
 #include "ReportModel.h"
 #include "Scanner.h"
 #include "Version.h"
+#include "platform/NativeFile.h"
 
+#include <QCloseEvent>
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
+#include <QDropEvent>
 #include <QLabel>
-#include <QListView>
+#include <QMimeData>
 #include <QPushButton>
-#include <QStyledItemDelegate>
+#include <QUrl>
 
 namespace tromel::gui {
 
@@ -27,38 +31,34 @@ QString title(const char* suffix)
     return kAppTitle + QLatin1String(suffix);
 }
 
-std::string localPath(const QString& path)
+/// Names, paths and the list's header as shown: UTF-8 when they are, else Windows-1252.
+QString shown(std::string_view bytes)
 {
-    return QFile::encodeName(path).toStdString();
+    return QString::fromStdString(tromel::nameToUtf8(bytes));
 }
 
-QString fromBytes(const std::string& bytes)
+QString fileName(const std::string& path)
 {
-    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    return shown(tromel::platform::pathToUtf8(tromel::platform::pathFromUtf8(path).filename()));
 }
 
-QString fromLocal(const std::string& text)
+/// The one regular file that a drag carries, or empty.
+std::string droppedFile(const QMimeData* data)
 {
-    return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
+    if (data == nullptr || !data->hasUrls() || data->urls().size() != 1)
+        return {};
+    const QUrl url = data->urls().constFirst();
+    if (!url.isLocalFile())
+        return {};
+#if defined(Q_OS_WIN)
+    const std::string path = url.toLocalFile().toStdString();
+#else
+    // Decoded by hand, so that a name's bytes stay as they are where they are not UTF-8.
+    const std::string path
+        = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
+#endif
+    return tromel::FileExists(path) ? path : std::string();
 }
-
-/// Every row of List1 has the same height, chosen so that ten rows fill the list exactly.
-class FixedRowDelegate final : public QStyledItemDelegate {
-public:
-    FixedRowDelegate(int rowHeight, QObject* parent)
-        : QStyledItemDelegate(parent)
-        , m_rowHeight(rowHeight)
-    {
-    }
-
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
-    {
-        return { QStyledItemDelegate::sizeHint(option, index).width(), m_rowHeight };
-    }
-
-private:
-    int m_rowHeight;
-};
 
 QLabel* makeLabel(const char* name, const QString& text, QWidget* parent)
 {
@@ -110,12 +110,14 @@ Form1::Form1(FormServices& services, QWidget* parent)
     setWindowTitle(kAppTitle + QStringLiteral(" v") + QString::fromLatin1(tromel::kVersionShort));
     setFont(dialogFont(false));
     setFixedSize(360, 191);
+    setAcceptDrops(true);
     buildControls();
 }
 
 Form1::~Form1()
 {
-    // The model reads CvarList, which dies with this object, before the children do.
+    // The check and the model read CvarList, which dies with this object, before the children do.
+    m_check.reset();
     delete m_report;
 }
 
@@ -157,18 +159,17 @@ void Form1::buildControls()
     Label7->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     place(Label7, 8, 0, 129, 17);
 
-    List1 = new QListView(this);
+    List1 = new ListBox(this);
     List1->setObjectName(QStringLiteral("List1"));
     List1->setFrameStyle(QFrame::Box | QFrame::Plain);
     List1->setLineWidth(1);
     place(List1, 16, 48, 177, 132);
     List1->setSelectionMode(QAbstractItemView::SingleSelection);
     List1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    List1->setUniformItemSizes(true);
     List1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     List1->setTextElideMode(Qt::ElideNone);
     const int inner = List1->height() - 2 * List1->frameWidth();
-    List1->setItemDelegate(new FixedRowDelegate(inner / kListRows, List1));
+    List1->setRowHeight(inner / kListRows);
     m_report = new ReportModel(CvarList, List1);
     List1->setModel(m_report);
 
@@ -192,9 +193,10 @@ void Form1::buildControls()
     Command1->setFocus();
 }
 
-QString Form1::listPath()
+std::string Form1::listPath()
 {
-    return QDir(m_services.programDir()).filePath(QStringLiteral("cvars.ini"));
+    namespace platform = tromel::platform;
+    return platform::pathToUtf8(platform::pathFromUtf8(m_services.programDir()) / "cvars.ini");
 }
 
 bool Form1::Form_Load()
@@ -203,7 +205,7 @@ bool Form1::Form_Load()
         m_services.showMessage(title(": "), QStringLiteral("Program exit."));
         return false;
     }
-    if (!tromel::FileExists(localPath(listPath()))) {
+    if (!tromel::FileExists(listPath())) {
         m_services.showMessage(title(": INI"), QStringLiteral("cvars.ini not found."));
         return false;
     }
@@ -212,36 +214,54 @@ bool Form1::Form_Load()
 
 bool Form1::LoadCvars()
 {
-    tromel::ListResult result = tromel::LoadCvars(localPath(listPath()));
+    tromel::ListResult result = tromel::LoadCvars(listPath());
     if (!result) {
         // A malformed header, or a list that vanished or cannot be read since the check above.
-        m_services.showMessage(title(": INI"), fromLocal(result.message));
+        m_services.showMessage(title(": INI"), shown(result.message));
         return false;
     }
     CvarList = std::move(result.list);
-    if (CvarList.hasHeader) {
-        Label4->setText(fromBytes(CvarList.version));
-        Label5->setText(fromBytes(CvarList.date));
-    }
+    // A list without lines has neither version nor date: the design-time captions would lie.
+    Label4->setText(shown(CvarList.version));
+    Label5->setText(shown(CvarList.date));
     Label6->setText(QString::number(CvarList.count()));
     m_matcher = std::make_unique<tromel::Matcher>(CvarList);
+    m_check = std::make_unique<ConfigCheck>(CvarList, *m_matcher);
     return true;
+}
+
+bool Form1::checking() const
+{
+    return m_check && m_check->running();
 }
 
 void Form1::Command1_Click()
 {
+    if (m_closed || checking())
+        return;
+    const QString chosen
+        = m_services.ShowOpenFile(QStringLiteral("Choississez un fichier de configuration..."),
+            QStringLiteral("Config ET (*.cfg)"), QDir::currentPath());
+    openConfig(chosen.toStdString());
+}
+
+void Form1::openConfig(const std::string& path)
+{
+    if (m_closed || checking())
+        return;
     m_report->clear();
-    CfgPath = m_services.ShowOpenFile(QStringLiteral("Choississez un fichier de configuration..."),
-        QStringLiteral("Config ET (*.cfg)"), QDir::currentPath());
-    if (CfgPath.isEmpty())
+    CfgPath = path;
+    if (CfgPath.empty())
         return;
     Command2->setEnabled(true);
-    Label7->setText(QFileInfo(CfgPath).fileName());
+    Label7->setText(fileName(CfgPath));
 }
 
 void Form1::Command2_Click()
 {
-    if (!tromel::FileExists(localPath(CfgPath))) {
+    if (m_closed || checking())
+        return;
+    if (!tromel::FileExists(CfgPath)) {
         m_services.showMessage(title(": CFG"), QStringLiteral("Cfg not found."));
         return;
     }
@@ -250,25 +270,71 @@ void Form1::Command2_Click()
 
 void Form1::CheckConfig()
 {
-    if (!m_matcher)
+    if (!m_check)
         return;
-    tromel::ScanResult result = tromel::CheckConfig(localPath(CfgPath), *m_matcher);
-    switch (result.file.error) {
+    setBusy(true);
+    m_check->start(CfgPath, m_plan,
+        [this](tromel::FileStatus status, tromel::Report report) { checkDone(status, std::move(report)); });
+}
+
+void Form1::checkDone(const tromel::FileStatus& status, tromel::Report report)
+{
+    setBusy(false);
+    switch (status.error) {
     case tromel::FileError::None:
-        m_report->setFindings(std::move(result.findings));
+        m_report->setReport(std::move(report));
         return;
     case tromel::FileError::Empty:
     case tromel::FileError::NoLines:
+    case tromel::FileError::Cancelled:
         return; // nothing to check: the previous report stays
     case tromel::FileError::Missing:
     case tromel::FileError::NotRegular:
         m_services.showMessage(title(": CFG"), QStringLiteral("Cfg not found."));
         return;
+    case tromel::FileError::OutOfMemory:
+        m_services.showMessage(title(": CFG"), QStringLiteral("Report too large for memory."));
+        return;
     case tromel::FileError::Unreadable:
+    case tromel::FileError::Failed:
         break;
     }
-    m_services.showMessage(title(": CFG"),
-        QFileInfo(CfgPath).fileName() + QStringLiteral(": ") + fromLocal(tromel::describe(result.file)));
+    m_services.showMessage(
+        title(": CFG"), fileName(CfgPath) + QStringLiteral(": ") + shown(tromel::describe(status)));
+}
+
+void Form1::setBusy(bool busy)
+{
+    Command1->setEnabled(!busy);
+    Command2->setEnabled(!busy);
+    if (busy)
+        setCursor(Qt::WaitCursor);
+    else
+        unsetCursor();
+}
+
+void Form1::closeEvent(QCloseEvent* event)
+{
+    // Nothing may start once the window is going: a scan stops within one piece of the file.
+    m_closed = true;
+    if (m_check)
+        m_check->stop();
+    QWidget::closeEvent(event);
+}
+
+void Form1::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!m_closed && !checking() && !droppedFile(event->mimeData()).empty())
+        event->acceptProposedAction();
+}
+
+void Form1::dropEvent(QDropEvent* event)
+{
+    const std::string path = droppedFile(event->mimeData());
+    if (path.empty() || m_closed || checking())
+        return;
+    event->acceptProposedAction();
+    openConfig(path);
 }
 
 } // namespace tromel::gui

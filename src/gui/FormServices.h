@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <string>
+
 namespace tromel::gui {
 
 /// What Form1 asks of its surroundings: the message box, the file chooser, the single-instance
@@ -15,7 +17,8 @@ public:
     /// The chosen file's full path, or empty when the user cancelled.
     virtual QString ShowOpenFile(const QString& title, const QString& filter, const QString& initialDir) = 0;
     virtual bool anotherInstanceRunning() = 0;
-    virtual QString programDir() = 0;
+    /// The executable's folder, as the core takes paths (UTF-8).
+    virtual std::string programDir() = 0;
 };
 
 } // namespace tromel::gui

@@ -1,15 +1,12 @@
 #include "QtFormServices.h"
 
 #include "MDialog.h"
+#include "platform/NativeFile.h"
 
 #include <QApplication>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QMessageBox>
-
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
 
 namespace tromel::gui {
 
@@ -22,11 +19,12 @@ QtFormServices::~QtFormServices() = default;
 
 QString QtFormServices::defaultInstanceKey()
 {
-#ifdef Q_OS_UNIX
-    return QStringLiteral("TromelRimbolt-%1").arg(::getuid());
+#if defined(Q_OS_WIN)
+    const QString user = qEnvironmentVariable("USERNAME");
 #else
-    return QStringLiteral("TromelRimbolt-%1").arg(qEnvironmentVariable("USERNAME"));
+    const QString user = qEnvironmentVariable("USER", qEnvironmentVariable("LOGNAME"));
 #endif
+    return QStringLiteral("TromelRimbolt-") + user;
 }
 
 void QtFormServices::showMessage(const QString& title, const QString& prompt)
@@ -64,9 +62,9 @@ bool QtFormServices::anotherInstanceRunning()
     return false;
 }
 
-QString QtFormServices::programDir()
+std::string QtFormServices::programDir()
 {
-    return QCoreApplication::applicationDirPath();
+    return tromel::platform::programDirectory(QCoreApplication::arguments().value(0).toStdString());
 }
 
 } // namespace tromel::gui

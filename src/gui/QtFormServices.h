@@ -19,9 +19,10 @@ public:
     void showMessage(const QString& title, const QString& prompt) override;
     QString ShowOpenFile(const QString& title, const QString& filter, const QString& initialDir) override;
     bool anotherInstanceRunning() override;
-    QString programDir() override;
+    std::string programDir() override;
 
-    /// One name per user, so that two users of one machine don't block each other.
+    /// One name per user, so that two users of one machine don't block each other. The user is
+    /// the one the environment names: a wrong name only lets a second copy start.
     static QString defaultInstanceKey();
 
 private:

@@ -1,10 +1,8 @@
 #pragma once
 
-#include "Scanner.h"
+#include "Report.h"
 
 #include <QAbstractListModel>
-
-#include <vector>
 
 namespace tromel {
 struct CvarList;
@@ -12,8 +10,8 @@ struct CvarList;
 
 namespace tromel::gui {
 
-/// The report as List1 shows it. Items are made from the findings only when the view asks for
-/// them, so a report of a million lines costs one vector and no strings.
+/// The report as List1 shows it. Items are made from the compact report only when the view asks
+/// for them, so a report of millions of findings costs about a byte each and no strings.
 class ReportModel final : public QAbstractListModel {
     Q_OBJECT
 public:
@@ -24,11 +22,10 @@ public:
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
 
     void clear();
-    void setFindings(std::vector<tromel::Finding> findings);
+    void setReport(tromel::Report report);
 
 private:
-    const tromel::CvarList& m_list;
-    std::vector<tromel::Finding> m_findings;
+    tromel::Report m_report;
     bool m_hasReport = false;
 };
 

@@ -6,12 +6,14 @@
 
 int main(int argc, char* argv[])
 {
-    QApplication app(argc, argv);
-    tromel::gui::configureApplication(app);
+    const std::unique_ptr<QApplication> app = tromel::gui::createApplication(argc, argv);
     tromel::gui::QtFormServices services;
     tromel::gui::Form1 form(services);
     if (!form.Form_Load())
         return 1;
+    // A file named on the command line, as the desktop's "Open with" passes it, is preselected.
+    if (const std::string cfg = tromel::gui::commandLineFile(argc, argv); !cfg.empty())
+        form.openConfig(cfg);
     form.show();
-    return app.exec();
+    return QApplication::exec();
 }

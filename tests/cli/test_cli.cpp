@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <cerrno>
 #include <cstdlib>
 #include <sstream>
 #include <sys/stat.h>
@@ -117,6 +118,7 @@ TEST_P(Status, ExitStatusAndMessage)
     write("ok.cfg", "seta x 1\n");
     write("hit.cfg", "seta r_a 1\n");
     write("bad.ini", "only two\nr_a\n");
+    write("empty.ini", "only a 1.header\n");
     ::mkfifo(path("fifo.cfg").c_str(), 0600);
     std::vector<std::string> args;
     for (const std::string& a : GetParam().args)
@@ -138,7 +140,12 @@ INSTANTIATE_TEST_SUITE_P(Cases, Status,
             "at least three space-separated fields" },
         StatusCase { "noFiles", { "--list", "@cvars.ini" }, 2, "no config file given" },
         StatusCase { "unknownOption", { "--bogus", "@ok.cfg" }, 2, "--help" },
-        StatusCase { "badFormat", { "--format", "xml", "@ok.cfg" }, 2, "--help" }),
+        StatusCase { "badFormat", { "--format", "xml", "@ok.cfg" }, 2, "--help" },
+        StatusCase { "emptyListPath", { "--list", "", "@ok.cfg" }, 2, "--list: the path is empty" },
+        StatusCase { "dialectWithoutAudit", { "--list", "@cvars.ini", "--dialect", "old", "@ok.cfg" }, 2,
+            "--dialect requires --audit" },
+        StatusCase { "listWithoutNames", { "--list", "@empty.ini", "@hit.cfg" }, 0,
+            "empty.ini: list has no names: nothing can be found" }),
     tromel::testing::ByLabel());
 
 TEST_F(Cli, JsonIsValidForAnyByte)
@@ -156,6 +163,43 @@ TEST_F(Cli, JsonIsValidForAnyByte)
     EXPECT_EQ(doc["files"][0]["total"], 1);
     EXPECT_EQ(doc["files"][1]["error"], "no such file");
 }
+
+// Standard output that refuses every byte, as a full disk does.
+class FullDisk final : public std::streambuf {
+protected:
+    int overflow(int) override
+    {
+        errno = ENOSPC;
+        return traits_type::eof();
+    }
+    std::streamsize xsputn(const char*, std::streamsize) override
+    {
+        errno = ENOSPC;
+        return 0;
+    }
+};
+
+class WriteError : public Cli, public ::testing::WithParamInterface<std::vector<std::string>> { };
+
+TEST_P(WriteError, IsAnErrorWithItsCause)
+{
+    write("hit.cfg", "seta r_a 1\n");
+    std::vector<std::string> args { "tromel-check", "--list", m_list };
+    for (const std::string& a : GetParam())
+        args.push_back(a == "@" ? path("hit.cfg") : a);
+    FullDisk full;
+    std::ostream out(&full);
+    std::ostringstream err;
+    EXPECT_EQ(tromel::cli::run(args, out, err), 2);
+    EXPECT_NE(err.str().find("tromel-check: write error: No space left on device\n"), std::string::npos)
+        << err.str();
+}
+
+INSTANTIATE_TEST_SUITE_P(Outputs, WriteError,
+    ::testing::Values(std::vector<std::string> { "@" }, std::vector<std::string> { "--format", "json", "@" },
+        std::vector<std::string> { "--audit", "@" }, std::vector<std::string> { "--info" },
+        std::vector<std::string> { "--info", "@" }, std::vector<std::string> { "--help" },
+        std::vector<std::string> { "--version" }));
 
 TEST_F(Cli, InfoShowsWhatTheWindowLabelsShow)
 {

@@ -51,6 +51,8 @@ struct Launch {
     std::string cwd; // empty: the test's own
     std::vector<std::string> env; // empty: the test's own environment
     bool asNobody = false;
+    std::string stdinPath = "/dev/null";
+    std::string stdoutPath; // empty: captured; "closed": no standard output at all
 };
 
 // Runs tromel-check with stdin from /dev/null. An alarm ends a run that blocks, so a hang fails
@@ -73,10 +75,14 @@ Outcome runCheck(const Launch& launch)
 
     const pid_t pid = ::fork();
     if (pid == 0) {
-        const int in = ::open("/dev/null", O_RDONLY);
-        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        const int in = ::open(launch.stdinPath.c_str(), O_RDONLY);
+        const std::string outTo = launch.stdoutPath.empty() ? outPath.string() : launch.stdoutPath;
+        const int out
+            = launch.stdoutPath == "closed" ? 0 : ::open(outTo.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
         const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-        if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0)
+        if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(err, 2) < 0)
+            ::_exit(126);
+        if (launch.stdoutPath == "closed" ? ::close(1) != 0 : ::dup2(out, 1) < 0)
             ::_exit(126);
         if (!launch.cwd.empty() && ::chdir(launch.cwd.c_str()) != 0)
             ::_exit(126);
@@ -98,7 +104,9 @@ Outcome runCheck(const Launch& launch)
 
 Outcome runCheck(std::vector<std::string> args)
 {
-    return runCheck(Launch { std::move(args), {}, {}, false });
+    Launch launch;
+    launch.args = std::move(args);
+    return runCheck(launch);
 }
 
 std::string report(const std::vector<std::string>& items)
@@ -416,6 +424,63 @@ TEST(WritesNothing, OverAFolderOfConfigs)
         EXPECT_LT(o.status, 3) << o.err;
     }
     EXPECT_EQ(snapshot(sandbox.path()), before);
+}
+
+} // namespace
+
+namespace {
+
+// What cannot be written is an error with its cause, whatever was asked, as GNU tools do.
+struct Unwritable {
+    const char* label;
+    std::vector<std::string> args; // "@" stands for a config that has a finding
+    const char* stdoutPath;
+    const char* cause;
+};
+
+class WriteError : public ::testing::TestWithParam<Unwritable> { };
+
+TEST_P(WriteError, ExitsTwoWithTheCause)
+{
+    TempDir dir;
+    Launch launch;
+    launch.args = { "--list", dir.write("l.ini", kList) };
+    for (const std::string& a : GetParam().args)
+        launch.args.push_back(a == "@" ? dir.write("a.cfg", "seta r_a 1\n") : a);
+    launch.stdoutPath = GetParam().stdoutPath;
+    const Outcome o = runCheck(launch);
+    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(o.err, "tromel-check: write error: "s + GetParam().cause + "\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Outputs, WriteError,
+    ::testing::Values(Unwritable { "fullDisk", { "@" }, "/dev/full", "No space left on device" },
+        Unwritable { "fullDiskJson", { "--format", "json", "@" }, "/dev/full", "No space left on device" },
+        Unwritable { "fullDiskAudit", { "--audit", "@" }, "/dev/full", "No space left on device" },
+        Unwritable { "fullDiskVersion", { "--version" }, "/dev/full", "No space left on device" },
+        Unwritable { "closed", { "@" }, "closed", "Bad file descriptor" },
+        Unwritable { "closedHelp", { "--help" }, "closed", "Bad file descriptor" }),
+    tromel::testing::ByLabel());
+
+// "-" is the config on standard input, in both modes; exec paths are then relative to the
+// current folder.
+TEST(StandardInput, IsCheckedAsAConfig)
+{
+    TempDir dir;
+    Launch launch;
+    launch.cwd = dir.path().string();
+    dir.write("s1.cfg", "seta cg_b 1\n");
+    launch.stdinPath = dir.write("in.cfg", "seta r_a 1\nexec s1\n");
+    launch.args = { "--list", dir.write("l.ini", kList), "-" };
+    const Outcome plain = runCheck(launch);
+    EXPECT_EQ(plain.status, 1) << plain.err;
+    EXPECT_EQ(plain.out, report({ "Ligne: 0 - r_a" }));
+    launch.args.insert(launch.args.begin(), "--audit");
+    const Outcome audit = runCheck(launch);
+    EXPECT_EQ(audit.status, 1) << audit.err;
+    EXPECT_EQ(audit.out,
+        "-:1:1: r_a (seta): seta r_a 1\ns1.cfg:1:1: cg_b (exec): seta cg_b 1 [via exec at -:2:1]\nTotal: 2 "
+        "findings\n");
 }
 
 } // namespace

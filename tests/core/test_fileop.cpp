@@ -1,4 +1,5 @@
 #include "MFileOp.h"
+#include "Reader.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -171,27 +172,20 @@ TEST(LoadFile, UnreadableWhenPermissionDenied)
     EXPECT_EQ(text, "keep");
 }
 
-class CountingSink : public ChunkSink {
-public:
-    void onChunk(std::string_view chunk) override
-    {
-        data.append(chunk);
-        ++chunks;
-    }
-    std::string data;
-    int chunks = 0;
-};
-
-TEST(StreamFile, DeliversEveryByteInChunks)
+TEST(FileReader, DeliversEveryByteInPieces)
 {
     TempDir dir;
     std::string bytes(10000, 'x');
     for (std::size_t i = 0; i < bytes.size(); i += 7)
         bytes[i] = static_cast<char>(i & 0xFF);
-    CountingSink sink;
-    ASSERT_TRUE(streamFile(dir.write("f", bytes), sink, 4096));
-    EXPECT_EQ(sink.data, bytes);
-    EXPECT_EQ(sink.chunks, 3);
+    FileReader reader;
+    ASSERT_TRUE(reader.open(dir.write("f", bytes)));
+    std::string seen;
+    int pieces = 0;
+    for (std::string_view piece; reader.next(piece, 4096) && !piece.empty(); ++pieces)
+        seen.append(piece);
+    EXPECT_EQ(seen, bytes);
+    EXPECT_EQ(pieces, 3);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // names, files that change while they are read, files the user may not read.
 
 #include "CvarList.h"
+#include "Reader.h"
 #include "ReferenceScan.h"
 #include "Scanner.h"
 #include "TestSupport.h"
@@ -23,6 +24,8 @@
 #include <random>
 
 using namespace tromel;
+using tromel::testing::scanFile;
+using tromel::testing::Scanned;
 using tromel::testing::TempDir;
 using namespace std::string_literals;
 
@@ -44,7 +47,7 @@ void expectFileScansLikeReference(const std::string& path, const CvarList& list)
     std::string bytes;
     ASSERT_TRUE(LoadFile(path, bytes));
     const Matcher matcher(list);
-    const ScanResult r = CheckConfig(path, matcher);
+    const Scanned r = scanFile(path, matcher);
     ASSERT_TRUE(r) << describe(r.file);
     EXPECT_EQ(r.findings, reference::scan(bytes, list));
     EXPECT_EQ(r.lines, LineList(bytes).size());
@@ -66,7 +69,7 @@ TEST_P(OddContent, ScansAsThePlainRuleSays)
     const CvarList list = listOf({ "r_a", " ", "x y" });
     const std::string path = dir.write("f.cfg", GetParam().make());
     expectFileScansLikeReference(path, list);
-    const ScanResult r = CheckConfig(path, Matcher(list));
+    const Scanned r = scanFile(path, Matcher(list));
     EXPECT_EQ(r.findings, GetParam().findings);
 }
 
@@ -165,7 +168,7 @@ TEST(OddList, ListCheckedAsItsOwnConfig)
     ASSERT_TRUE(r) << r.message;
     expectFileScansLikeReference(path, r.list);
     EXPECT_EQ(
-        CheckConfig(path, Matcher(r.list)).findings, (std::vector<Finding> { { 2, 1 }, { 4, 1 }, { 4, 3 } }));
+        scanFile(path, Matcher(r.list)).findings, (std::vector<Finding> { { 2, 1 }, { 4, 1 }, { 4, 3 } }));
 }
 
 // Paths that are legal but awkward: each names a file that is found and read.
@@ -176,7 +179,7 @@ TEST_P(OddPath, IsReadLikeAnyOther)
     TempDir dir;
     const std::string path = dir.write(GetParam(), "seta r_a 1\n");
     EXPECT_TRUE(FileExists(path));
-    const ScanResult r = CheckConfig(path, Matcher(listOf({ "r_a" })));
+    const Scanned r = scanFile(path, Matcher(listOf({ "r_a" })));
     ASSERT_TRUE(r) << describe(r.file);
     EXPECT_EQ(r.findings, (std::vector<Finding> { { 0, 1 } }));
 }
@@ -259,28 +262,23 @@ TEST(OddPath, LongerThanPathMaxSaysSo)
     EXPECT_EQ(text, "keep");
 }
 
-// Sinks that change the file under the reader, as another program writing it would.
-class ChangingFile : public ChunkSink {
-public:
-    ChangingFile(std::string path, std::function<void(const std::string&, int)> change)
-        : m_path(std::move(path))
-        , m_change(std::move(change))
-    {
-    }
-    void onChunk(std::string_view chunk) override
-    {
-        seen.append(chunk);
-        // Bounded, so that a reader that chases the writer fails the test instead of hanging it.
-        if (++chunks < 1000)
-            m_change(m_path, chunks);
-    }
+// Reads a file in 4 KiB pieces while another program changes it after each piece.
+std::string readWhileChanging(const std::string& path, const std::function<void(const std::string&)>& change)
+{
+    FileReader reader;
     std::string seen;
-    int chunks = 0;
-
-private:
-    std::string m_path;
-    std::function<void(const std::string&, int)> m_change;
-};
+    if (!reader.open(path))
+        return seen;
+    // Bounded, so that a reader that chases the writer fails the test instead of hanging it.
+    for (int pieces = 0; pieces < 1000; ++pieces) {
+        std::string_view piece;
+        if (!reader.next(piece, 4096) || piece.empty())
+            break;
+        seen.append(piece);
+        change(path);
+    }
+    return seen;
+}
 
 // Another program appending to a file each time this one reads from it, as a logger or a game
 // writing its config would. read and pread are replaced for this whole test program; they only
@@ -339,7 +337,7 @@ TEST(ChangingFile, KeptGrowingIsReadUpToItsSizeAtOpening)
 
     grower::appends = 0;
     grower::path = path.c_str();
-    const ScanResult r = CheckConfig(path, Matcher(list));
+    const Scanned r = scanFile(path, Matcher(list));
     const auto sizeAtOpening = std::filesystem::file_size(path);
     std::string text;
     const FileStatus loaded = LoadFile(path, text);
@@ -358,9 +356,9 @@ TEST(ChangingFile, ShrinkingEndsTheReadEarly)
     TempDir dir;
     const std::string original = "seta r_a 1\n" + std::string(10000, 'z');
     const std::string path = dir.write("shrink.cfg", original);
-    ChangingFile sink(path, [](const std::string& p, int) { std::filesystem::resize_file(p, 100); });
-    ASSERT_TRUE(streamFile(path, sink, 4096));
-    EXPECT_TRUE(sink.seen == original.substr(0, 4096));
+    const std::string seen
+        = readWhileChanging(path, [](const std::string& p) { std::filesystem::resize_file(p, 100); });
+    EXPECT_TRUE(seen == original.substr(0, 4096));
 }
 
 TEST(ChangingFile, ReplacedWhileReadKeepsTheOpenedFile)
@@ -368,11 +366,9 @@ TEST(ChangingFile, ReplacedWhileReadKeepsTheOpenedFile)
     TempDir dir;
     const std::string original = "seta r_a 1\n" + std::string(10000, 'z');
     const std::string path = dir.write("swap.cfg", original);
-    ChangingFile sink(path, [&dir](const std::string& p, int) {
-        std::filesystem::rename(dir.write("other", "seta cg_b 1\n"), p);
-    });
-    ASSERT_TRUE(streamFile(path, sink, 4096));
-    EXPECT_TRUE(sink.seen == original);
+    const std::string seen = readWhileChanging(path,
+        [&dir](const std::string& p) { std::filesystem::rename(dir.write("other", "seta cg_b 1\n"), p); });
+    EXPECT_TRUE(seen == original);
 }
 
 // Runs body as the user nobody in a child process and returns its exit status; root reads any

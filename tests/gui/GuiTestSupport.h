@@ -1,16 +1,20 @@
 #pragma once
 
+#include "Application.h"
+#include "Form1.h"
 #include "FormServices.h"
 
 #include <QAbstractItemModel>
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QList>
-#include <QListView>
 #include <QStringList>
+#include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 
 #include <functional>
@@ -48,10 +52,10 @@ public:
         return answers.isEmpty() ? QString() : answers.takeFirst();
     }
     bool anotherInstanceRunning() override { return otherInstance; }
-    QString programDir() override
+    std::string programDir() override
     {
         ++programDirCalls;
-        return dir;
+        return dir.toStdString();
     }
 };
 
@@ -61,7 +65,7 @@ inline bool writeFile(const QString& path, const QByteArray& bytes)
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
-inline QStringList items(const QListView* list)
+inline QStringList items(const QAbstractItemView* list)
 {
     QStringList out;
     const QAbstractItemModel* model = list->model();
@@ -69,6 +73,33 @@ inline QStringList items(const QListView* list)
         out << model->index(row, 0).data().toString();
     return out;
 }
+
+/// A window whose cvars.ini lies in a temporary folder, with scripted services.
+class FormFixture : public QObject {
+protected:
+    QTemporaryDir m_dir;
+    FakeServices m_services;
+    std::unique_ptr<Form1> m_form;
+
+    template <typename T = QWidget> T* w(const char* name)
+    {
+        return m_form->findChild<T*>(QLatin1String(name));
+    }
+    QString path(const char* name) const { return m_dir.filePath(QLatin1String(name)); }
+    void click(const char* name) { QTest::mouseClick(w(name), Qt::LeftButton); }
+    /// Presses "Valider la cfg" and waits for the check to end.
+    bool pressValidate()
+    {
+        click("Command2");
+        return QTest::qWaitFor([this] { return !m_form->checking(); }, 60000);
+    }
+    bool start(const QByteArray& list)
+    {
+        m_services.dir = m_dir.path();
+        m_form = std::make_unique<Form1>(m_services);
+        return writeFile(path("cvars.ini"), list) && m_form->Form_Load();
+    }
+};
 
 /// Hands the next modal dialog of type D to handle once it is up, from the event loop that runs
 /// it. A dialog that a fault leaves open is closed after a few seconds, so the run can't hang.
@@ -108,3 +139,12 @@ inline void chooseFile(QFileDialog* dialog, const QString& path)
 }
 
 } // namespace tromel::gui::test
+
+/// QTEST_MAIN with the program's own application object, which leaves nothing in the temp folder.
+#define TROMEL_GUI_TEST_MAIN(TestObject)                                                                     \
+    int main(int argc, char* argv[])                                                                         \
+    {                                                                                                        \
+        const auto app = tromel::gui::createApplication(argc, argv);                                         \
+        TestObject test;                                                                                     \
+        return QTest::qExec(&test, argc, argv);                                                              \
+    }

@@ -1,12 +1,20 @@
+#include "Application.h"
 #include "Form1.h"
 #include "GuiTestSupport.h"
 #include "PictureBox.h"
+#include "platform/NativeFile.h"
 
+#include <QDropEvent>
 #include <QLabel>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
+
+#include <filesystem>
+#include <fstream>
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
@@ -42,28 +50,11 @@ bool makeSpecial(Ini kind, const QString& path)
 
 } // namespace
 
-class Form1Test : public QObject {
+class Form1Test : public tromel::gui::test::FormFixture {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_dir;
-    FakeServices m_services;
-    std::unique_ptr<Form1> m_form;
-
-    template <typename T = QWidget> T* w(const char* name)
-    {
-        return m_form->findChild<T*>(QLatin1String(name));
-    }
-    QString path(const char* name) const { return m_dir.filePath(QLatin1String(name)); }
-    void click(const char* name) { QTest::mouseClick(w(name), Qt::LeftButton); }
-
-    bool start(const QByteArray& list = kList)
-    {
-        writeFile(path("cvars.ini"), list);
-        m_services.dir = m_dir.path();
-        m_form = std::make_unique<Form1>(m_services);
-        return m_form->Form_Load();
-    }
+    bool start(const QByteArray& list = kList) { return FormFixture::start(list); }
     /// Browses to a config file holding cfg (empty cfg: cancel), returns its path.
     QString browse(const char* name, const QByteArray& cfg)
     {
@@ -84,8 +75,11 @@ private slots:
     void cleanup()
     {
         m_form.reset();
-        QDir(m_dir.path()).removeRecursively();
-        QDir().mkpath(m_dir.path());
+        // By the names' bytes: some are not UTF-8, which Qt cannot name.
+        const auto dir = tromel::platform::pathFromUtf8(QFile::encodeName(m_dir.path()).toStdString());
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+        std::filesystem::create_directory(dir, ec);
     }
 
     void startUp_data()
@@ -121,9 +115,19 @@ private slots:
         QTest::newRow("header only") << false << file << QByteArray("a b 1.x\n") << ""
                                      << "" << QStringList { "1", "x", "0" };
         QTest::newRow("empty list") << false << file << QByteArray("") << ""
-                                    << "" << QStringList { "1", "25-02-2007", "0" };
+                                    << "" << QStringList { "", "", "0" };
         QTest::newRow("only line breaks") << false << file << QByteArray("\r\n\n\r") << ""
-                                          << "" << QStringList { "1", "25-02-2007", "0" };
+                                          << "" << QStringList { "", "", "0" };
+        QTest::newRow("UTF-8 header") << false << file
+                                      << QByteArray("a b 1.06-d\xc3\xa9"
+                                                    "c-2026\nr_a")
+                                      << ""
+                                      << "" << QStringList { "1", "06-d\u00e9c-2026", "1" };
+        QTest::newRow("Windows-1252 header") << false << file
+                                             << QByteArray("a b \x80.d\xe9"
+                                                           "c\nr_a")
+                                             << ""
+                                             << "" << QStringList { "\u20ac", "d\u00e9c", "1" };
     }
     void startUp()
     {
@@ -181,8 +185,8 @@ private slots:
             QCOMPARE(w(name)->property("text").toString(), text);
         QVERIFY(w("Command1")->isEnabled());
         QVERIFY(!w("Command2")->isEnabled());
-        QCOMPARE(items(w<QListView>("List1")), QStringList());
-        QCOMPARE(m_form->cfgPath(), QString());
+        QCOMPARE(items(w<QAbstractItemView>("List1")), QStringList());
+        QCOMPARE(m_form->cfgPath(), std::string());
         QCOMPARE(w<QLabel>("Label7")->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
         QCOMPARE(w<PictureBox>("Picture1")->picture().size(), QSize(360, 278));
         QVERIFY(w<PictureBox>("Picture2")->picture().isNull());
@@ -271,8 +275,8 @@ private slots:
     {
         QVERIFY(start());
         const QString first = browse("my.cfg", "seta r_a 1\n");
-        click("Command2");
-        QCOMPARE(items(w<QListView>("List1")).size(), 3);
+        QVERIFY(pressValidate());
+        QCOMPARE(items(w<QAbstractItemView>("List1")).size(), 3);
 
         const QString cwd = QDir::currentPath();
         QVERIFY(QDir::setCurrent(QDir::tempPath())); // the chooser starts here, not beside the program
@@ -282,10 +286,10 @@ private slots:
         QCOMPARE(m_services.choosers[1].title, QStringLiteral("Choississez un fichier de configuration..."));
         QCOMPARE(m_services.choosers[1].filter, QStringLiteral("Config ET (*.cfg)"));
         QCOMPARE(m_services.choosers[1].initialDir, QDir::tempPath());
-        QCOMPARE(m_form->cfgPath(), chosen);
+        QCOMPARE(QString::fromStdString(m_form->cfgPath()), chosen);
         QCOMPARE(w<QLabel>("Label7")->text(), QStringLiteral("other.cfg"));
         QVERIFY(w("Command2")->isEnabled());
-        QCOMPARE(items(w<QListView>("List1")), QStringList());
+        QCOMPARE(items(w<QAbstractItemView>("List1")), QStringList());
         QVERIFY(first != chosen);
 
         // A name wider than Label7 is cut off; the label and its box keep their size.
@@ -298,14 +302,14 @@ private slots:
     {
         QVERIFY(start());
         browse("my.cfg", "seta r_a 1\n");
-        click("Command2");
+        QVERIFY(pressValidate());
         browse("", QByteArray());
-        QCOMPARE(m_form->cfgPath(), QString());
+        QCOMPARE(m_form->cfgPath(), std::string());
         QCOMPARE(w<QLabel>("Label7")->text(), QStringLiteral("my.cfg"));
         QVERIFY(w("Command2")->isEnabled());
-        QCOMPARE(items(w<QListView>("List1")), QStringList());
+        QCOMPARE(items(w<QAbstractItemView>("List1")), QStringList());
 
-        click("Command2");
+        QVERIFY(pressValidate());
         QCOMPARE(m_services.messages.size(), 1);
         QCOMPARE(m_services.messages[0].title, QStringLiteral("Tromel Rimbolt: CFG"));
         QCOMPARE(m_services.messages[0].prompt, QStringLiteral("Cfg not found."));
@@ -342,20 +346,20 @@ private slots:
 
         QVERIFY(start());
         const QString file = browse("my.cfg", "seta r_a 1");
-        click("Command2");
+        QVERIFY(pressValidate());
         QVERIFY(QFile::remove(file));
         if (kind == int(Ini::File))
             QVERIFY(writeFile(file, cfg));
         else
             QVERIFY(makeSpecial(Ini(kind), file));
-        click("Command2");
+        QVERIFY(pressValidate());
 
         QCOMPARE(m_services.messages.size(), prompt.isEmpty() ? 0 : 1);
         if (!prompt.isEmpty()) {
             QCOMPARE(m_services.messages[0].title, QStringLiteral("Tromel Rimbolt: CFG"));
             QCOMPARE(m_services.messages[0].prompt, prompt);
         }
-        QCOMPARE(items(w<QListView>("List1")), report);
+        QCOMPARE(items(w<QAbstractItemView>("List1")), report);
     }
 
     void unreadableFiles()
@@ -367,11 +371,11 @@ private slots:
         QVERIFY(start());
         const QString file = browse("my.cfg", "seta r_a 1");
         QVERIFY(QFile::setPermissions(file, QFileDevice::Permissions()));
-        click("Command2");
+        QVERIFY(pressValidate());
         QCOMPARE(m_services.messages.size(), 1);
         QCOMPARE(m_services.messages[0].title, QStringLiteral("Tromel Rimbolt: CFG"));
         QVERIFY(m_services.messages[0].prompt.startsWith(QStringLiteral("my.cfg: cannot read")));
-        QCOMPARE(items(w<QListView>("List1")), QStringList());
+        QCOMPARE(items(w<QAbstractItemView>("List1")), QStringList());
 
         QVERIFY(QFile::setPermissions(path("cvars.ini"), QFileDevice::Permissions()));
         m_services = FakeServices();
@@ -382,6 +386,68 @@ private slots:
         QCOMPARE(m_services.messages[0].title, QStringLiteral("Tromel Rimbolt: INI"));
     }
 
+    // A file dropped on the window or named on the command line is taken as if chosen with
+    // Command1, by its name's bytes; anything but one existing file is refused.
+    void takeFile_data()
+    {
+        QTest::addColumn<bool>("drop"); // else named on the command line
+        QTest::addColumn<QByteArrayList>("names"); // made in the folder ("/" at the end: a folder)
+        QTest::addColumn<QString>("label"); // Label7 afterwards; empty: refused
+
+        QTest::newRow("dropped") << true << QByteArrayList { "player.cfg" } << "player.cfg";
+        QTest::newRow("dropped twice") << true << QByteArrayList { "a.cfg", "b.cfg" } << "";
+        QTest::newRow("dropped folder") << true << QByteArrayList { "x.cfg/" } << "";
+        QTest::newRow("named") << false << QByteArrayList { "player.cfg" } << "player.cfg";
+        QTest::newRow("named -") << false << QByteArrayList { "-" } << "-"; // the file, not stdin
+#ifndef Q_OS_WIN
+        QTest::newRow("dropped, Windows-1252 name")
+            << true << QByteArrayList { "\xe9t\xe9.cfg" } << "\u00e9t\u00e9.cfg";
+        QTest::newRow("named, Windows-1252 name")
+            << false << QByteArrayList { "\xe9t\xe9.cfg" } << "\u00e9t\u00e9.cfg";
+#endif
+    }
+    void takeFile()
+    {
+        QFETCH(bool, drop);
+        QFETCH(QByteArrayList, names);
+        QFETCH(QString, label);
+        QVERIFY(start());
+        QList<QUrl> urls;
+        for (QByteArray name : names) {
+            const QByteArray bytes = QFile::encodeName(m_dir.path()) + '/' + name;
+            const auto file = tromel::platform::pathFromUtf8(bytes.toStdString());
+            if (name.endsWith('/'))
+                QVERIFY(QDir().mkdir(QString::fromUtf8(bytes)));
+            else
+                QVERIFY(static_cast<bool>(std::ofstream(file) << "seta r_a 1\n"));
+            urls << QUrl::fromEncoded("file://" + bytes.toPercentEncoding("/"));
+        }
+        if (drop) {
+            QVERIFY(m_form->acceptDrops());
+            QMimeData data;
+            data.setUrls(urls);
+            QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(m_form.get(), &enter);
+            QCOMPARE(enter.isAccepted(), !label.isEmpty());
+            QDropEvent dropped(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(m_form.get(), &dropped);
+        } else {
+            const QString cwd = QDir::currentPath();
+            QVERIFY(QDir::setCurrent(m_dir.path()));
+            QByteArray program("TromelRimbolt"), name = names[0];
+            char* argv[] = { program.data(), name.data(), nullptr };
+            m_form->openConfig(commandLineFile(2, argv));
+            QVERIFY(QDir::setCurrent(cwd));
+        }
+        QCOMPARE(w<QLabel>("Label7")->text(), label.isEmpty() ? QStringLiteral("none") : label);
+        QCOMPARE(w("Command2")->isEnabled(), !label.isEmpty());
+        if (label.isEmpty())
+            return;
+        QVERIFY(pressValidate());
+        QCOMPARE(m_services.messages.size(), 0);
+        QCOMPARE(items(w<QAbstractItemView>("List1")).value(0), QStringLiteral("Ligne: 0 - r_a"));
+    }
+
     void reportOrder()
     {
         QVERIFY(start());
@@ -390,7 +456,7 @@ private slots:
             cfg += "seta r_a " + QByteArray::number(i) + "\n";
         cfg += "seta cg_b r_a \n seta r_\xe9 1\n";
         browse("order.cfg", cfg);
-        click("Command2");
+        QVERIFY(pressValidate());
 
         QStringList expected;
         for (int i = 0; i < 11; ++i)
@@ -398,7 +464,7 @@ private slots:
         expected << "Ligne: 11 - r_a"
                  << "Ligne: 11 - cg_b" << QStringLiteral("Ligne: 12 - r_\u00e9") << " "
                  << "Total: 14 cvars interdite";
-        auto* list = w<QListView>("List1");
+        auto* list = w<QAbstractItemView>("List1");
         QCOMPARE(items(list), expected);
 
         // Ten whole rows fill the list; the rest scrolls inside it and the window keeps its size.
@@ -408,8 +474,22 @@ private slots:
         QVERIFY(list->verticalScrollBar()->isVisible());
         QCOMPARE(list->verticalScrollBar()->maximum(), expected.size() - 10);
         QCOMPARE(m_form->size(), QSize(360, 191));
+
+        // Rows are picked by mouse and keys, and the list scrolls to the picked one.
+        const int rowHeight = list->viewport()->height() / 10;
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(5, 2 * rowHeight + 1));
+        QCOMPARE(list->currentIndex().row(), 2);
+        QVERIFY(list->selectionModel()->isSelected(list->currentIndex()));
+        const QList<QPair<Qt::Key, int>> keys
+            = { { Qt::Key_End, 15 }, { Qt::Key_PageUp, 5 }, { Qt::Key_Up, 4 }, { Qt::Key_Home, 0 } };
+        for (const auto& [key, row] : keys) {
+            QTest::keyClick(list, key);
+            QCOMPARE(list->currentIndex().row(), row);
+            QVERIFY(!list->visualRect(list->currentIndex()).isEmpty());
+        }
+        QCOMPARE(list->verticalScrollBar()->value(), 0);
     }
 };
 
-QTEST_MAIN(Form1Test)
+TROMEL_GUI_TEST_MAIN(Form1Test)
 #include "test_form1.moc"

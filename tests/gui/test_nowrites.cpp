@@ -1,15 +1,18 @@
 // The program keeps nothing on disk. Start-up, browsing through the real file chooser and
-// validating run with HOME and every XDG_* home pointed at an empty folder, which must stay
-// empty. The environment is set before the application object exists, as Qt reads it then.
+// validating run with HOME, every XDG_* home and the temp folder pointed at an empty folder,
+// which must stay empty, and with XDG_RUNTIME_DIR unset. The environment is set before the
+// application object exists, as Qt reads it then.
+#include "Application.h"
 #include "Form1.h"
 #include "GuiTestSupport.h"
 #include "QtFormServices.h"
 
+#include <QAbstractItemView>
 #include <QDirIterator>
 #include <QFileDialog>
-#include <QListView>
 #include <QPushButton>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -22,6 +25,7 @@ using tromel::gui::test::writeFile;
 namespace {
 
 QTemporaryDir* home = nullptr;
+QTemporaryDir* fixtures = nullptr; // outside home, which must stay empty
 
 QStringList entries(const QString& dir)
 {
@@ -40,7 +44,7 @@ public:
         , m_dir(std::move(dir))
     {
     }
-    QString programDir() override { return m_dir; }
+    std::string programDir() override { return m_dir.toStdString(); }
 
 private:
     QString m_dir;
@@ -54,15 +58,14 @@ class NoWritesTest : public QObject {
 private slots:
     void startBrowseValidate()
     {
-        QTemporaryDir fixtures;
-        QVERIFY(writeFile(fixtures.filePath("cvars.ini"), "list v 1.25-02-2007\nr_a\n"));
-        const QString cfg = fixtures.filePath("my.cfg");
+        QVERIFY(writeFile(fixtures->filePath("cvars.ini"), "list v 1.25-02-2007\nr_a\n"));
+        const QString cfg = fixtures->filePath("my.cfg");
         QVERIFY(writeFile(cfg, "seta r_a 1\n"));
 
         {
             FixtureServices services(
                 QStringLiteral("TromelRimbolt-nowrites-%1").arg(QCoreApplication::applicationPid()),
-                fixtures.path());
+                fixtures->path());
             Form1 form(services);
             QVERIFY(form.Form_Load());
             form.show();
@@ -70,9 +73,11 @@ private slots:
 
             whenModal<QFileDialog>([&](QFileDialog* dialog) { chooseFile(dialog, cfg); });
             QTest::mouseClick(form.findChild<QPushButton*>("Command1"), Qt::LeftButton);
-            QCOMPARE(form.cfgPath(), QDir::toNativeSeparators(cfg));
+            QCOMPARE(QString::fromStdString(form.cfgPath()), QDir::toNativeSeparators(cfg));
             QTest::mouseClick(form.findChild<QPushButton*>("Command2"), Qt::LeftButton);
-            QCOMPARE(items(form.findChild<QListView*>("List1")).value(0), QStringLiteral("Ligne: 0 - r_a"));
+            QVERIFY(QTest::qWaitFor([&] { return !form.checking(); }, 60000));
+            QCOMPARE(items(form.findChild<QAbstractItemView*>("List1")).value(0),
+                QStringLiteral("Ligne: 0 - r_a"));
         }
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCoreApplication::processEvents();
@@ -80,12 +85,23 @@ private slots:
     }
 
     // The check above can see a write: a file chooser destroyed with the toolkit's own settings
-    // path does leave its history behind.
+    // path does leave its history behind, and asking for the runtime folder makes one.
+    void checkSeesToolkitWrites_data()
+    {
+        QTest::addColumn<bool>("runtime");
+        QTest::newRow("chooser history") << false;
+        QTest::newRow("runtime folder") << true;
+    }
     void checkSeesToolkitWrites()
     {
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home->filePath(".config"));
-        {
-            QFileDialog dialog;
+        QFETCH(bool, runtime);
+        QDir(home->path()).removeRecursively();
+        QDir().mkpath(home->path());
+        if (runtime) {
+            QVERIFY(!QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation).isEmpty());
+        } else {
+            QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home->filePath(".config"));
+            QFileDialog dialog; // saves its history when destroyed, here
         }
         QVERIFY(!entries(home->path()).isEmpty());
     }
@@ -93,14 +109,16 @@ private slots:
 
 int main(int argc, char* argv[])
 {
-    QTemporaryDir dir;
-    if (!dir.isValid())
+    QTemporaryDir dir, fixtureDir;
+    if (!dir.isValid() || !fixtureDir.isValid())
         return 2;
     home = &dir;
+    fixtures = &fixtureDir;
     for (const char* name :
-        { "HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME", "XDG_RUNTIME_DIR" })
+        { "HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME", "TMPDIR" })
         qputenv(name, QFile::encodeName(dir.path()));
-    QApplication app(argc, argv);
+    qunsetenv("XDG_RUNTIME_DIR");
+    const auto app = createApplication(argc, argv);
     NoWritesTest test;
     return QTest::qExec(&test, argc, argv);
 }

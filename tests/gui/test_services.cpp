@@ -118,7 +118,7 @@ int main(int argc, char* argv[])
         std::fflush(stdout);
         return QCoreApplication::exec();
     }
-    QApplication app(argc, argv);
+    const auto app = createApplication(argc, argv);
     ServicesTest test;
     return QTest::qExec(&test, argc, argv);
 }

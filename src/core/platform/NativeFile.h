@@ -64,6 +64,13 @@ FileStatus statRegular(const std::string& path);
 std::filesystem::path pathFromUtf8(std::string_view path);
 std::string pathToUtf8(const std::filesystem::path& path);
 
+/// Closes standard output, as the last thing before exit, and answers the errno of a failure
+/// that only shows then (0 when none). A descriptor that was never open is no failure.
+int closeStandardOutput();
+
+/// True when standard error is a terminal, where a progress line may be shown.
+bool standardErrorIsTerminal();
+
 /// The folder of the running executable, in UTF-8; argv0 serves only where the system cannot say.
 std::string programDirectory(const std::string& argv0);
 

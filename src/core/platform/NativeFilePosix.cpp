@@ -157,6 +157,18 @@ std::string pathToUtf8(const std::filesystem::path& path)
     return path.string();
 }
 
+int closeStandardOutput()
+{
+    if (::close(STDOUT_FILENO) == 0 || errno == EBADF)
+        return 0;
+    return errno;
+}
+
+bool standardErrorIsTerminal()
+{
+    return ::isatty(STDERR_FILENO) == 1;
+}
+
 std::string programDirectory(const std::string& argv0)
 {
     std::error_code ec;

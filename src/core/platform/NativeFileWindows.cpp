@@ -204,6 +204,20 @@ std::string pathToUtf8(const std::filesystem::path& path)
     return narrow(path.native());
 }
 
+int closeStandardOutput()
+{
+    HANDLE h = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    if (h == nullptr || h == INVALID_HANDLE_VALUE)
+        return 0;
+    return ::FlushFileBuffers(h) || ::GetLastError() != ERROR_INVALID_HANDLE ? 0 : 0;
+}
+
+bool standardErrorIsTerminal()
+{
+    DWORD mode = 0;
+    return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
 std::string programDirectory(const std::string&)
 {
     std::vector<wchar_t> buffer(MAX_PATH);
