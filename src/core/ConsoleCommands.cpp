@@ -231,7 +231,7 @@ bool Machine::exists(std::string_view name) const
 // ET engines keep a userinfo variable's value free of bytes 0x80 to 0xA0 and 0xFF.
 TextRef Machine::cleaned(std::string_view name, const TextRef& value) const
 {
-    if (m_dialect == Dialect::Ioq3 || !m_userinfo.contains(folded(name)))
+    if (m_dialect == Dialect::Ioq3 || !m_userinfo.contains(name))
         return value;
     return withoutForeignBytes(value);
 }
@@ -262,7 +262,7 @@ void Machine::assign(Session& s, Setter setter, const TextRef& name, const TextR
     }
     m_vars.set(name, stored);
     // A reading that vstr's it at some unknown time may see this value too.
-    if (const auto p = m_possible.find(folded(name.bytes())); p != m_possible.end() && p->second.vstrFlags)
+    if (const auto p = m_possible.find(name.bytes()); p != m_possible.end() && p->second.vstrFlags)
         schedule(stored, 2, p->second.vstrRoute, false, true);
 }
 
@@ -277,10 +277,18 @@ void Machine::setUnknown(Session& s, Setter setter, std::string_view name, std::
         addPossible(name, c);
 }
 
+Possible& Machine::possibleOf(std::string_view name)
+{
+    auto it = m_possible.find(name);
+    if (it == m_possible.end())
+        it = m_possible.emplace(std::string(name), Possible {}).first;
+    return it->second;
+}
+
 void Machine::addPossible(std::string_view name, const TextRef& value)
 {
-    auto [it, added] = m_possible.try_emplace(folded(name));
-    Possible& p = it->second;
+    const bool added = !m_possible.contains(name);
+    Possible& p = possibleOf(name);
     SourceKey key = SourceKey::of(value, 0);
     const std::size_t cost = key.memory() + sizeof(TextRef) + (added ? name.size() : 0);
     if (!p.seen.insert(std::move(key)).second)
@@ -295,7 +303,7 @@ void Machine::addPossible(std::string_view name, const TextRef& value)
 // vstr in a closure reading: any value the variable holds, or will hold, may run.
 void Machine::closureVstr(std::string_view name, RouteRef route, bool keyPress, bool possible)
 {
-    Possible& p = m_possible[folded(name)];
+    Possible& p = possibleOf(name);
     const auto bit = static_cast<std::uint8_t>(1U << ((keyPress ? 1 : 0) | (possible ? 2 : 0)));
     if (p.vstrFlags & bit)
         return;
@@ -335,7 +343,7 @@ void Machine::setCommand(Session& s, Setter setter, bool strictCount)
     const TextRef name = badName(arg(1)) ? made("BADNAME") : argText(1);
     assign(s, setter, name, value);
     if (setter == Setter::Setu && m_dialect != Dialect::Ioq3 && s.mode == Mode::Load)
-        m_userinfo.insert(folded(name.bytes()));
+        m_userinfo.emplace(name.bytes());
 }
 
 void Machine::toggle(Session& s)

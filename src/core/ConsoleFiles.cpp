@@ -16,18 +16,6 @@ constexpr std::size_t kStride = 256; // bytes between line checkpoints
 constexpr std::size_t kFoundCache = 1 << 14;
 constexpr std::size_t kListingCache = 1 << 10;
 
-char fold(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string folded(std::string_view s)
-{
-    std::string out(s);
-    std::transform(out.begin(), out.end(), out.begin(), fold);
-    return out;
-}
-
 void cutAtNul(std::string& text)
 {
     const std::size_t nul = text.find('\0');
@@ -133,31 +121,59 @@ const Files::Found& Files::find(const std::string& filename, std::size_t longest
     return m_found.emplace(filename, lookUp(filename, longest)).first->second;
 }
 
-Files::Found Files::lookUp(std::string relative, std::size_t longest)
+namespace {
+
+// The game's reading of a path: '\\' is '/', leading slashes go.
+std::string gamePath(std::string relative)
 {
-    if (relative.find("..") != std::string::npos || relative.find("::") != std::string::npos)
-        return { 0, false, "the game refuses paths holding \"..\" or \"::\"" };
     std::replace(relative.begin(), relative.end(), '\\', '/');
     relative.erase(0, relative.find_first_not_of('/'));
+    return relative;
+}
 
+} // namespace
+
+Files::Found Files::lookUp(std::string relative, std::size_t longest)
+{
+    using Problem = Found::Problem;
+    if (relative.find("..") != std::string::npos || relative.find("::") != std::string::npos)
+        return { 0, Problem::Refused, {}, {} };
+    relative = gamePath(std::move(relative));
     fs::path found;
     if (relative.empty() || !findFolded(relative, found))
-        return { 0, false, (m_base / relative).string() + ": no such file" };
+        return { 0, Problem::Missing, {}, {} };
     std::string key = canonicalKey(found);
     if (const auto known = m_byKey.find(key); known != m_byKey.end())
-        return { known->second, true, {} };
+        return { known->second, Problem::None, {}, {} };
     std::string text;
-    const std::string path = found.string();
+    std::string path = found.string();
     // One byte more than the longest text that fits tells a longer one apart.
     const FileStatus status = readWhole(path, text, static_cast<std::int64_t>(longest) + 1);
     if (!status && status.error != FileError::Empty)
-        return { 0, false, path + ": " + describe(status) };
+        return { 0, Problem::Unreadable, status, std::move(path) };
     cutAtNul(text);
     if (text.size() > longest)
-        return { 0, false, path + ": longer than the game's command buffer holds, so it runs none of it" };
+        return { 0, Problem::TooLong, {}, std::move(path) };
     const std::uint32_t id = add(path, std::move(text));
     m_byKey.emplace(std::move(key), id);
-    return { id, true, {} };
+    return { id, Problem::None, {}, {} };
+}
+
+std::string Files::problem(const Found& found, const std::string& filename) const
+{
+    switch (found.problem) {
+    case Found::Problem::None:
+        return {};
+    case Found::Problem::Refused:
+        return "the game refuses paths holding \"..\" or \"::\"";
+    case Found::Problem::Missing:
+        return (m_base / gamePath(filename)).string() + ": no such file";
+    case Found::Problem::TooLong:
+        return found.path + ": longer than the game's command buffer holds, so it runs none of it";
+    case Found::Problem::Unreadable:
+        return found.path + ": " + describe(found.status);
+    }
+    return {};
 }
 
 // The game finds files whatever their case: the exact name first, then one that differs in case.
@@ -165,6 +181,7 @@ Files::Found Files::lookUp(std::string relative, std::size_t longest)
 bool Files::findFolded(std::string_view relative, fs::path& out)
 {
     fs::path current = m_base;
+    bool atBase = true;
     std::size_t pos = 0;
     while (pos <= relative.size()) {
         std::size_t slash = relative.find('/', pos);
@@ -174,12 +191,13 @@ bool Files::findFolded(std::string_view relative, fs::path& out)
         pos = slash + 1;
         if (part.empty() || part == ".")
             continue;
-        const Listing& names = listing(current);
+        const Listing& names = atBase ? baseListing() : listing(current);
+        atBase = false;
         if (names.names.contains(part)) {
             current /= part;
             continue;
         }
-        const auto it = names.byFolded.find(folded(part));
+        const auto it = names.byFolded.find(part);
         if (it == names.byFolded.end())
             return false;
         current /= it->second;
@@ -191,20 +209,30 @@ bool Files::findFolded(std::string_view relative, fs::path& out)
     return true;
 }
 
+const Files::Listing& Files::baseListing()
+{
+    if (m_baseListing == nullptr)
+        m_baseListing = &listing(m_base);
+    return *m_baseListing;
+}
+
+// A directory's names, read once.
 const Files::Listing& Files::listing(const fs::path& dir)
 {
     const auto known = m_listings.find(dir.string());
     if (known != m_listings.end())
         return known->second;
-    if (m_listings.size() >= kListingCache)
+    if (m_listings.size() >= kListingCache) {
         m_listings.clear();
+        m_baseListing = nullptr;
+    }
     Listing names;
     std::error_code ec;
     fs::directory_iterator it(dir.empty() ? fs::path(".") : dir, ec);
     for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
         std::string name = it->path().filename().string();
         names.names.insert(name);
-        const auto [slot, added] = names.byFolded.try_emplace(folded(name), name);
+        const auto [slot, added] = names.byFolded.try_emplace(name, name);
         if (!added && name < slot->second)
             slot->second = std::move(name);
     }

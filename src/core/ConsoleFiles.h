@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Console.h"
+#include "ConsoleSyntax.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -36,14 +37,19 @@ public:
     std::pair<std::uint64_t, std::uint64_t> lineColumn(Place place);
 
     struct Found {
+        enum class Problem : std::uint8_t { None, Refused, Missing, TooLong, Unreadable };
         std::uint32_t file = 0;
-        bool found = false;
-        std::string problem; // why the game would not run it, when not found
+        Problem problem = Problem::None;
+        FileStatus status; // when Unreadable
+        std::string path; // when TooLong or Unreadable
+        bool found() const { return problem == Problem::None; }
     };
     /// The file that exec runs for filename (extension already added), as the config's folder
     /// holds it: the exact name first, else one that differs from it in case only. A file longer
     /// than `longest` bytes is never inserted in the command buffer, so it is not read.
     const Found& find(const std::string& filename, std::size_t longest);
+    /// Why the game would not run filename, in words.
+    std::string problem(const Found& found, const std::string& filename) const;
 
 private:
     struct File {
@@ -55,13 +61,15 @@ private:
     };
     struct Listing {
         std::unordered_set<std::string> names;
-        std::unordered_map<std::string, std::string> byFolded; // the smallest name of those that fold alike
+        // Names by the console's comparison: the smallest of those that differ in case only.
+        std::unordered_map<std::string, std::string, FoldedHash, FoldedEqual> byFolded;
     };
 
     std::uint32_t add(std::string path, std::string text);
     Found lookUp(std::string relative, std::size_t longest);
     bool findFolded(std::string_view relative, std::filesystem::path& out);
     const Listing& listing(const std::filesystem::path& dir);
+    const Listing& baseListing();
     void index(File& file);
 
     std::filesystem::path m_base;
@@ -70,6 +78,7 @@ private:
     std::unordered_map<std::string, std::uint32_t> m_byKey;
     std::unordered_map<std::string, Found> m_found;
     std::unordered_map<std::string, Listing> m_listings;
+    const Listing* m_baseListing = nullptr; // the config's folder, where most execs look
     std::uint64_t m_bytes = 0;
 };
 

@@ -117,6 +117,7 @@ private:
     void assign(Session& s, Setter setter, const TextRef& name, const TextRef& value);
     void setUnknown(Session& s, Setter setter, std::string_view name, std::vector<TextRef> values);
     void addPossible(std::string_view name, const TextRef& value);
+    Possible& possibleOf(std::string_view name);
     void closureVstr(std::string_view name, RouteRef route, bool keyPress, bool possible);
     bool exists(std::string_view name) const;
     TextRef cleaned(std::string_view name, const TextRef& value) const;
@@ -147,8 +148,9 @@ private:
     Limits m_limits;
 
     Vars m_vars;
-    std::unordered_map<std::string, Possible> m_possible; // by folded name
-    std::unordered_set<std::string> m_userinfo; // folded names whose values lose foreign bytes (ET engines)
+    // By name, compared as the console compares names.
+    std::unordered_map<std::string, Possible, FoldedHash, FoldedEqual> m_possible;
+    std::unordered_set<std::string, FoldedHash, FoldedEqual> m_userinfo; // values lose foreign bytes (ET engines)
     std::vector<Binding> m_keys;
     std::unordered_set<SourceKey, SourceKeyHash> m_pressed; // bindings read for a key press
     struct Pending {

@@ -48,7 +48,7 @@ void Machine::follow(
     if (name.find('.', slash == std::string::npos ? 0 : slash) == std::string::npos)
         name += ".cfg";
     const Files::Found found = m_files.find(name.substr(0, 63), m_limits.buffer - 1);
-    if (found.found && (found.file >= scanned.size() || !scanned[found.file]))
+    if (found.found() && (found.file >= scanned.size() || !scanned[found.file]))
         queue.push_back(found.file);
 }
 

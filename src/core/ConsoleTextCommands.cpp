@@ -83,7 +83,7 @@ void Machine::vstr(Session& s)
     if (!insert(s, value, 2, route))
         warn(commandPlace(),
             std::string("the game's command buffer is full: vstr ").append(name) + " runs nothing");
-    if (const auto p = m_possible.find(folded(name)); p != m_possible.end())
+    if (const auto p = m_possible.find(name); p != m_possible.end())
         for (const TextRef& v : p->second.values)
             schedule(v, 2, route, false, true);
 }
@@ -94,10 +94,10 @@ void Machine::exec(Session& s)
         return;
     const std::string name = execName(m_dialect, arg(1));
     const Files::Found found = m_files.find(name, m_limits.buffer - 1);
-    if (!found.found) {
+    if (!found.found()) {
         // Once per name: configs often exec the same missing file from many places.
         if (m_warnedFiles.size() < 4096 && m_warnedFiles.insert(name).second)
-            warn(commandPlace(), "exec \"" + name + "\": " + found.problem + ", not followed");
+            warn(commandPlace(), "exec \"" + name + "\": " + m_files.problem(found, name) + ", not followed");
         return;
     }
     const std::string_view text = m_files.text(found.file);
@@ -142,7 +142,7 @@ void Machine::echo(Session& s)
         }
         const std::string_view name = arg(k + 1);
         std::vector<TextRef> values { m_vars.value(name).value_or(TextRef()) };
-        if (const auto p = m_possible.find(folded(name)); p != m_possible.end())
+        if (const auto p = m_possible.find(name); p != m_possible.end())
             values.insert(values.end(), p->second.values.begin(), p->second.values.end());
         choices.push_back(std::move(values));
         ++k;

@@ -133,7 +133,7 @@ std::optional<TextRef> Vars::resetValue(std::string_view name) const
     const std::size_t slot = find(part, name, hash);
     if (slot == std::string_view::npos)
         return std::nullopt;
-    const auto reset = m_resets.find(folded(name));
+    const auto reset = m_resets.find(name);
     return text(reset == m_resets.end() ? part.values[slot] : reset->second);
 }
 
@@ -143,7 +143,7 @@ void Vars::set(const TextRef& name, const TextRef& value)
     Part& part = partOf(hash);
     if (const std::size_t slot = find(part, name.bytes(), hash); slot != std::string_view::npos) {
         // The first value stays what reset restores.
-        auto [reset, added] = m_resets.try_emplace(folded(name.bytes()), part.values[slot]);
+        auto [reset, added] = m_resets.try_emplace(std::string(name.bytes()), part.values[slot]);
         if (added)
             m_resetBytes += name.size() + 64;
         else
@@ -172,7 +172,7 @@ void Vars::remove(std::string_view name)
     const std::size_t slot = find(part, name, hash);
     if (slot == std::string_view::npos)
         return;
-    if (const auto reset = m_resets.find(folded(name)); reset != m_resets.end()) {
+    if (const auto reset = m_resets.find(name); reset != m_resets.end()) {
         release(reset->second);
         m_resetBytes -= name.size() + 64;
         m_resets.erase(reset);

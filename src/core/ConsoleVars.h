@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ConsoleSyntax.h"
 #include "ConsoleText.h"
 
 #include <array>
@@ -61,7 +62,7 @@ private:
     std::vector<TextRef> m_arena; // texts that are not one stretch of a file
     std::vector<std::uint32_t> m_free;
     std::size_t m_arenaBytes = 0;
-    std::unordered_map<std::string, std::uint64_t> m_resets; // by folded name, when not the value
+    std::unordered_map<std::string, std::uint64_t, FoldedHash, FoldedEqual> m_resets; // when not the value
     std::size_t m_resetBytes = 0;
 };
 
