@@ -3,8 +3,6 @@
 #include "ConsoleMachine.h"
 
 #include <algorithm>
-#include <cmath>
-#include <limits>
 
 namespace tromel::console {
 
@@ -68,19 +66,6 @@ Cmd commandOf(Dialect dialect, std::string_view word)
 bool badName(std::string_view name)
 {
     return name.find_first_of("\\\";") != std::string_view::npos;
-}
-
-// (int) of a float, as x86 does it when the value does not fit.
-long long truncated(double value)
-{
-    if (!std::isfinite(value) || std::fabs(value) >= 2147483648.0)
-        return std::numeric_limits<std::int32_t>::min();
-    return static_cast<long long>(value);
-}
-
-std::int32_t wrapped(long long value)
-{
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(value)));
 }
 
 } // namespace
@@ -387,23 +372,9 @@ void Machine::cycle(Session& s)
     const std::optional<TextRef> current = m_vars.value(arg(1));
     if (!current && !m_watch.find(arg(1)).empty())
         return setUnknown(s, Setter::Cycle, name.bytes(), {});
-    const long long old = truncated(readFloat(current ? current->bytes() : ""));
-    const long long start = readInt(arg(2));
-    const long long end = readInt(arg(3));
-    long long step = c == 5 ? std::llabs(readInt(arg(4))) : 1;
-    if (std::llabs(end - start) < step)
-        step = 1;
-    long long value = old;
-    if (end < start) {
-        value -= step;
-        if (value < end)
-            value = start - (step - (old - end + 1));
-    } else {
-        value += step;
-        if (value > end)
-            value = start + (step - (end - old + 1));
-    }
-    assign(s, Setter::Cycle, name, made(intText(wrapped(value))));
+    const int old = truncated(readFloat(current ? current->bytes() : ""));
+    const int step = c == 5 ? readInt(arg(4)) : 1;
+    assign(s, Setter::Cycle, name, made(std::to_string(cycled(old, readInt(arg(2)), readInt(arg(3)), step))));
 }
 
 void Machine::reset(Session& s)

@@ -150,7 +150,8 @@ private:
     Vars m_vars;
     // By name, compared as the console compares names.
     std::unordered_map<std::string, Possible, FoldedHash, FoldedEqual> m_possible;
-    std::unordered_set<std::string, FoldedHash, FoldedEqual> m_userinfo; // values lose foreign bytes (ET engines)
+    std::unordered_set<std::string, FoldedHash, FoldedEqual>
+        m_userinfo; // values lose foreign bytes (ET engines)
     std::vector<Binding> m_keys;
     std::unordered_set<SourceKey, SourceKeyHash> m_pressed; // bindings read for a key press
     struct Pending {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <unordered_map>
 
@@ -302,14 +303,25 @@ bool runsOnPress(Dialect dialect, int key)
     return key != 27 && runsOnRelease(dialect, key);
 }
 
+namespace {
+
+// Where a number starts, after white space and a sign; true for a minus.
+bool skipToDigits(std::string_view text, std::size_t& i)
+{
+    i = 0;
+    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r')))
+        ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        return text[i++] == '-';
+    return false;
+}
+
+} // namespace
+
 double readFloat(std::string_view text)
 {
     std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r')))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-        negative = text[i++] == '-';
+    const bool negative = skipToDigits(text, i);
     const std::string_view rest = text.substr(i);
     double value = 0;
     if (rest.size() > 2 && rest[0] == '0' && (rest[1] == 'x' || rest[1] == 'X'))
@@ -322,11 +334,7 @@ double readFloat(std::string_view text)
 int readInt(std::string_view text)
 {
     std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r')))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-        negative = text[i++] == '-';
+    const bool negative = skipToDigits(text, i);
     // strtol saturates at the long's range; atoi then keeps the low 32 bits.
     std::int64_t value = 0;
     bool saturated = false;
@@ -345,9 +353,33 @@ int readInt(std::string_view text)
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(value)));
 }
 
-std::string intText(long long value)
+int truncated(double value)
 {
-    return std::to_string(value);
+    if (!std::isfinite(value) || std::fabs(value) >= 2147483648.0)
+        return std::numeric_limits<std::int32_t>::min();
+    return static_cast<int>(value);
+}
+
+int cycled(int current, int start, int end, int step)
+{
+    // int arithmetic that wraps, as the engines' does
+    const auto wrap = [](long long v) {
+        return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(v)));
+    };
+    long long s = std::llabs(static_cast<long long>(step));
+    if (std::llabs(static_cast<long long>(end) - start) < s)
+        s = 1;
+    long long value = current;
+    if (end < start) {
+        value -= s;
+        if (value < end)
+            value = start - (s - (static_cast<long long>(current) - end + 1));
+    } else {
+        value += s;
+        if (value > end)
+            value = start + (s - (static_cast<long long>(end) - current + 1));
+    }
+    return wrap(value);
 }
 
 } // namespace tromel::console

@@ -62,7 +62,10 @@ bool runsOnRelease(Dialect dialect, int key);
 /// What atof and atoi make of a value: the longest number at its start, after white space.
 double readFloat(std::string_view text);
 int readInt(std::string_view text);
-/// printf's "%i".
-std::string intText(long long value);
+/// (int) of a float, as x86 makes it of one that does not fit.
+int truncated(double value);
+/// What cycle sets: current moved by |step| (1 when larger than the range) from start towards
+/// end, wrapping round past it.
+int cycled(int current, int start, int end, int step);
 
 } // namespace tromel::console

@@ -116,25 +116,27 @@ void Vars::grow(Part& part)
     part = std::move(bigger);
 }
 
-std::optional<TextRef> Vars::value(std::string_view name) const
+const std::uint64_t* Vars::valueSlot(std::string_view name) const
 {
     const std::size_t hash = FoldedHash {}(name);
     const Part& part = partOf(hash);
     const std::size_t slot = find(part, name, hash);
-    if (slot == std::string_view::npos)
-        return std::nullopt;
-    return text(part.values[slot]);
+    return slot == std::string_view::npos ? nullptr : &part.values[slot];
+}
+
+std::optional<TextRef> Vars::value(std::string_view name) const
+{
+    const std::uint64_t* slot = valueSlot(name);
+    return slot ? std::optional<TextRef>(text(*slot)) : std::nullopt;
 }
 
 std::optional<TextRef> Vars::resetValue(std::string_view name) const
 {
-    const std::size_t hash = FoldedHash {}(name);
-    const Part& part = partOf(hash);
-    const std::size_t slot = find(part, name, hash);
-    if (slot == std::string_view::npos)
+    const std::uint64_t* slot = valueSlot(name);
+    if (!slot)
         return std::nullopt;
     const auto reset = m_resets.find(name);
-    return text(reset == m_resets.end() ? part.values[slot] : reset->second);
+    return text(reset == m_resets.end() ? *slot : reset->second);
 }
 
 void Vars::set(const TextRef& name, const TextRef& value)

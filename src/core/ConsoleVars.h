@@ -53,6 +53,7 @@ private:
     Part& partOf(std::size_t hash) { return m_parts[hash >> 58]; }
     const Part& partOf(std::size_t hash) const { return m_parts[hash >> 58]; }
     std::size_t find(const Part& part, std::string_view name, std::size_t hash) const; // a slot, or npos
+    const std::uint64_t* valueSlot(std::string_view name) const;
     void grow(Part& part);
 
     const std::vector<std::string_view>& m_files;

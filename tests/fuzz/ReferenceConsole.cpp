@@ -16,12 +16,6 @@ bool invalidName(const std::string& name)
     return name.find_first_of("\\\";") != std::string::npos;
 }
 
-long long toInt(double v)
-{
-    return std::isfinite(v) && std::fabs(v) < 2147483648.0 ? static_cast<long long>(v)
-                                                           : std::numeric_limits<std::int32_t>::min();
-}
-
 Text withoutForeign(const Text& value)
 {
     Text out;
@@ -338,7 +332,7 @@ void Console::toggle(Session& s)
     }
     if (c == 2) {
         const double v = console::readFloat(now);
-        const bool zero = d == Dialect::Et ? toInt(v) == 0 : v == 0;
+        const bool zero = d == Dialect::Et ? console::truncated(v) == 0 : v == 0;
         return assign(s, Setter::Toggle, name, madeText(zero ? "1" : "0"));
     }
     std::size_t next = 2;
@@ -359,25 +353,10 @@ void Console::cycle(Session& s)
     const auto it = vars.find(folded(word(1)));
     if (it == vars.end() && !watch.find(word(1)).empty())
         return unknownSet(s, Setter::Cycle, bytesOf(name), {});
-    const long long old = toInt(console::readFloat(it == vars.end() ? "" : bytesOf(it->second.value)));
-    const long long start = console::readInt(word(2));
-    const long long end = console::readInt(word(3));
-    long long step = c == 5 ? std::llabs(console::readInt(word(4))) : 1;
-    if (std::llabs(end - start) < step)
-        step = 1;
-    long long value = old;
-    if (end < start) {
-        value -= step;
-        if (value < end)
-            value = start - (step - (old - end + 1));
-    } else {
-        value += step;
-        if (value > end)
-            value = start + (step - (end - old + 1));
-    }
-    const auto wrapped
-        = static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(value)));
-    assign(s, Setter::Cycle, name, madeText(std::to_string(wrapped)));
+    const int old = console::truncated(console::readFloat(it == vars.end() ? "" : bytesOf(it->second.value)));
+    const int step = c == 5 ? console::readInt(word(4)) : 1;
+    const int value = console::cycled(old, console::readInt(word(2)), console::readInt(word(3)), step);
+    assign(s, Setter::Cycle, name, madeText(std::to_string(value)));
 }
 
 void Console::bind(Session& s)
