@@ -24,7 +24,7 @@ std::vector<std::string_view> hooks(Dialect dialect)
 }
 
 // What running a command costs beyond reading its bytes, in bytes' worth of work.
-constexpr std::uint64_t kCommandWork = 16;
+constexpr std::uint64_t kCommandWork = 8;
 
 Place newlinePlace(const Segment& g)
 {
@@ -112,38 +112,21 @@ void Machine::takeLine(Session& s)
         return plain;
     }();
     const bool comments = m_dialect != Dialect::Et;
-    Line& line = m_line;
-    line.routes.clear();
+    m_line.routes.clear();
     std::uint64_t i = 0;
     bool odd = false;
-    bool stopped = false;
-    const std::size_t segments = s.buffer.size();
-    // The byte after position `at` of segment `seg`, anywhere in the buffer.
-    const auto next = [&](std::size_t seg, std::size_t at) -> std::optional<char> {
-        for (std::size_t k = seg; k < segments; ++k, at = 0) {
-            const Segment& g = s.buffer[k];
-            const std::size_t index = k == seg ? at + 1 : 0;
-            if (index < g.left())
-                return g.pos + index < g.text.size() ? g.text.bytes()[g.pos + index] : '\n';
-        }
-        return std::nullopt;
-    };
-    for (std::size_t seg = 0; seg < segments && !stopped; ++seg) {
+    Cut cut = Cut::No;
+    for (std::size_t seg = 0; seg < s.buffer.size() && cut == Cut::No; ++seg) {
         const Segment& g = s.buffer[seg];
         const std::string_view text = g.text.bytes().substr(g.pos);
-        const std::size_t left = g.left();
         if (i < kMaxLine)
-            line.routes.push_back(g.route);
-        for (std::size_t at = 0; at < left; ++at, ++i) {
+            m_line.routes.push_back(g.route);
+        for (std::size_t at = 0; at < g.left() && cut == Cut::No; ++at, ++i) {
             const char c = at < text.size() ? text[at] : '\n';
             if (i < kMaxLine) {
-                line.bytes[i] = c;
-                line.places[i] = at < text.size() ? g.text.placeOf(g.pos + at) : newlinePlace(g);
-                line.written[i] = at < text.size() && g.text.writtenAt(g.pos + at);
-                line.source[i] = static_cast<std::uint16_t>(line.routes.size() - 1);
+                keep(i, g, at);
             } else if (!comments) {
-                stopped = true; // ET: the cut is all that matters now
-                break;
+                break; // ET: the cut is all that matters now
             } else if (kPlain[static_cast<unsigned char>(c)]) {
                 std::size_t run = at + 1;
                 while (run < text.size() && kPlain[static_cast<unsigned char>(text[run])])
@@ -152,45 +135,68 @@ void Machine::takeLine(Session& s)
                 at = run - 1;
                 continue;
             }
-            if (c == '"')
-                odd = !odd;
-            if (!comments) {
-                if ((!odd && c == ';') || c == '\n' || c == '\r') {
-                    stopped = true;
-                    break;
-                }
-                continue;
-            }
-            if (!odd) {
-                const std::optional<char> after = c == '/' || c == '*' ? next(seg, at) : std::nullopt;
-                if (after) {
-                    if (!s.star && c == '/' && *after == '/') {
-                        s.slash = true;
-                    } else if (!s.slash && c == '/' && *after == '*') {
-                        s.star = true;
-                    } else if (s.star && c == '*' && *after == '/') {
-                        s.star = false;
-                        ++i; // the command ends before the '/', which is dropped
-                        stopped = true;
-                        break;
-                    }
-                }
-                if (!s.slash && !s.star && c == ';') {
-                    stopped = true;
-                    break;
-                }
-            }
-            if (!s.star && (c == '\n' || c == '\r')) {
-                s.slash = false;
-                stopped = true;
-                break;
-            }
+            odd = odd != (c == '"');
+            cut = comments ? cutWithComments(s, c, odd, seg, at) : cutWithout(c, odd);
         }
+        if (!comments && i >= kMaxLine)
+            break;
     }
+    // The loop stepped past the byte that ends the command; "*/" ends it before the '/', which is
+    // dropped with the line's terminator.
+    if (cut == Cut::Here)
+        --i;
     const std::uint64_t kept = std::min<std::uint64_t>(i, kMaxLine);
-    line.size = static_cast<std::size_t>(kept);
+    m_line.size = static_cast<std::size_t>(kept);
     m_work += i + 1;
     consume(s, kept == s.size ? kept : kept + 1);
+}
+
+void Machine::keep(std::uint64_t i, const Segment& g, std::size_t at)
+{
+    const bool inText = g.pos + at < g.text.size();
+    m_line.bytes[i] = inText ? g.text.bytes()[g.pos + at] : '\n';
+    m_line.places[i] = inText ? g.text.placeOf(g.pos + at) : newlinePlace(g);
+    m_line.written[i] = inText && g.text.writtenAt(g.pos + at);
+    m_line.source[i] = static_cast<std::uint16_t>(m_line.routes.size() - 1);
+}
+
+Machine::Cut Machine::cutWithout(char c, bool odd)
+{
+    return (!odd && c == ';') || c == '\n' || c == '\r' ? Cut::Here : Cut::No;
+}
+
+Machine::Cut Machine::cutWithComments(Session& s, char c, bool odd, std::size_t seg, std::size_t at)
+{
+    if (!odd) {
+        const std::optional<char> after = c == '/' || c == '*' ? byteAfter(s, seg, at) : std::nullopt;
+        if (after && !s.star && c == '/' && *after == '/')
+            s.slash = true;
+        else if (after && !s.slash && c == '/' && *after == '*')
+            s.star = true;
+        else if (after && s.star && c == '*' && *after == '/') {
+            s.star = false;
+            return Cut::AfterNext;
+        }
+        if (!s.slash && !s.star && c == ';')
+            return Cut::Here;
+    }
+    if (!s.star && (c == '\n' || c == '\r')) {
+        s.slash = false;
+        return Cut::Here;
+    }
+    return Cut::No;
+}
+
+// The byte after position `at` of segment `seg`, anywhere in the buffer.
+std::optional<char> Machine::byteAfter(const Session& s, std::size_t seg, std::size_t at)
+{
+    for (std::size_t k = seg; k < s.buffer.size(); ++k) {
+        const Segment& g = s.buffer[k];
+        const std::size_t index = k == seg ? at + 1 : 0;
+        if (index < g.left())
+            return g.pos + index < g.text.size() ? g.text.bytes()[g.pos + index] : '\n';
+    }
+    return std::nullopt;
 }
 
 void Machine::consume(Session& s, std::uint64_t n)
@@ -400,7 +406,7 @@ void Machine::checkBudget()
         }
     }
     const std::uint64_t read = m_files.bytes();
-    const std::uint64_t work = m_limits.work ? m_limits.work : 16 * read + (std::uint64_t { 1 } << 26);
+    const std::uint64_t work = m_limits.work ? m_limits.work : 4 * read + (std::uint64_t { 1 } << 26);
     const std::uint64_t held = m_limits.memory ? m_limits.memory : read / 2 + (std::uint64_t { 48 } << 20);
     if (!m_gaveUp && (m_work > work || memory() > held))
         giveUp();

@@ -84,8 +84,13 @@ private:
     };
 
     // The buffer (ConsoleMachine.cpp).
+    enum class Cut : std::uint8_t { No, Here, AfterNext };
     void execute(Session& s);
     void takeLine(Session& s);
+    void keep(std::uint64_t i, const Segment& g, std::size_t at);
+    static Cut cutWithout(char c, bool odd);
+    static Cut cutWithComments(Session& s, char c, bool odd, std::size_t seg, std::size_t at);
+    static std::optional<char> byteAfter(const Session& s, std::size_t seg, std::size_t at);
     void consume(Session& s, std::uint64_t n);
     std::uint64_t occupied(const Session& s) const;
     bool insert(Session& s, const TextRef& text, std::uint32_t newlines, RouteRef route);

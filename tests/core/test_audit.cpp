@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-
 #include <filesystem>
 #include <map>
 
@@ -277,28 +275,6 @@ TEST(Audit, FileProblemsAreValues)
     EXPECT_EQ(statusOf(dir.write("breaks.cfg", "\r\n\n")), FileError::NoLines);
     EXPECT_EQ(statusOf(dir.write("nul.cfg", "\0\0seta r_picmip 1"s)), FileError::None);
     EXPECT_TRUE(out.findings.empty());
-}
-
-// Standard input is a config; its execs look in the current folder.
-TEST(Audit, StandardInput)
-{
-    TempDir dir;
-    dir.write("s1.cfg", "r_picmip 5");
-    const int saved = ::dup(0);
-    const std::string input = dir.write("input", "exec s1\nseta cg_fov 1\n");
-    const int fd = ::open(input.c_str(), O_RDONLY);
-    ::dup2(fd, 0);
-    ::close(fd);
-    const fs::path cwd = fs::current_path();
-    fs::current_path(dir.path());
-    const console::Watch watch(tableList().names);
-    Collect out;
-    const FileStatus status = audit("-", watch, console::DialectSet::all(), out);
-    fs::current_path(cwd);
-    ::dup2(saved, 0);
-    ::close(saved);
-    ASSERT_TRUE(status);
-    EXPECT_EQ(out.summary, (std::vector<std::string> { "s1.cfg:1:1 r_picmip exec", "-:2:1 cg_fov seta" }));
 }
 
 // Past its budget a reading reports every place a listed name is written, as possible.

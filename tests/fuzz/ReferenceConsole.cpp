@@ -502,6 +502,13 @@ void Console::bare(Session& s)
 // "::"; found in the config's folder whatever its case, and short enough for the buffer.
 std::optional<std::uint32_t> Console::findFile(const std::string& arg)
 {
+    if (const auto known = foundByArg.find(arg); known != foundByArg.end())
+        return known->second;
+    return foundByArg[arg] = lookUp(arg);
+}
+
+std::optional<std::uint32_t> Console::lookUp(const std::string& arg)
+{
     std::string name = arg.substr(0, 63);
     bool extension = false;
     if (d == Dialect::Et) {

@@ -136,12 +136,14 @@ private:
             t.push_back(made(c, here));
         return t;
     }
-    Text fileText(std::uint32_t id) const
+    Text fileText(std::uint32_t id)
     {
-        Text t;
-        for (std::size_t i = 0; i < texts[id].size(); ++i)
-            t.push_back({ texts[id][i], { i, id }, true });
-        return t;
+        if (fileTexts.size() <= id)
+            fileTexts.resize(id + 1);
+        if (fileTexts[id].size() != texts[id].size())
+            for (std::size_t i = fileTexts[id].size(); i < texts[id].size(); ++i)
+                fileTexts[id].push_back({ texts[id][i], { i, id }, true });
+        return fileTexts[id];
     }
     static Char newlineAfter(const Text& t) { return made('\n', t.empty() ? Place {} : t.back().place); }
 
@@ -380,6 +382,7 @@ private:
     void drain();
     std::vector<std::string> hooks() const;
     std::optional<std::uint32_t> findFile(const std::string& arg);
+    std::optional<std::uint32_t> lookUp(const std::string& arg);
     Text cleanedValue(const std::string& name, const Text& value) const;
     void setCommand(Session& s, Setter setter);
     void toggle(Session& s);
@@ -397,7 +400,9 @@ private:
     std::uint64_t stepsLeft;
 
     std::vector<std::string> texts;
+    std::vector<Text> fileTexts; // made once
     std::map<std::string, std::uint32_t> idOf;
+    std::map<std::string, std::optional<std::uint32_t>> foundByArg;
     std::map<std::string, Var> vars;
     std::set<std::string> userinfo;
     std::map<std::string, Possible> possible;

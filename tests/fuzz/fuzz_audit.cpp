@@ -191,7 +191,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     std::ofstream(path, std::ios::binary | std::ios::trunc) << config;
 
     const console::Watch watch(kNames);
-    const console::Limits limits { capacity, 1 << 18, 0 };
+    const console::Limits limits { capacity, 1 << 17, 0 };
     reference::Folder model;
     for (const auto& [name, text] : kFiles)
         model.files[console::folded(name)] = text;
@@ -205,7 +205,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         files.openText(path, config);
         Recorder audit;
         const console::RunEnd end = console::run(files, watch, d, audit, limits);
-        reference::Console plain(d, watch, model, capacity, 1 << 17);
+        reference::Console plain(d, watch, model, capacity, 1 << 16);
         plain.run(config);
         if (!plain.gaveUp && end == console::RunEnd::Finished)
             fuzz::require(audit.found == plain.found, "audit and the plain model differ");
