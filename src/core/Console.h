@@ -159,7 +159,8 @@ public:
     virtual ~Observer() = default;
     virtual void set(const SetEvent& event) = 0;
     virtual void warning(const Warning& warning) = 0;
-    /// Once the config has loaded, before key presses: each watched cvar the load set.
+    /// Once the config has loaded, before key presses: each watched cvar the load set, by entry.
+    /// Not called when the run gave up.
     virtual void loaded(std::span<const LoadedValue> values) { (void)values; }
     /// Asked now and then; true stops the run.
     virtual bool cancelled() const { return false; }

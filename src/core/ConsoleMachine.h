@@ -9,6 +9,7 @@
 #include "ConsoleVars.h"
 
 #include <deque>
+#include <map>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -168,7 +169,7 @@ private:
     bool m_pressing = false;
     std::deque<Job> m_jobs;
     std::unordered_set<SourceKey, SourceKeyHash> m_ran;
-    std::unordered_map<std::uint32_t, Loaded> m_loaded; // by the name's first watched entry
+    std::map<std::uint32_t, Loaded> m_loaded; // by the name's first watched entry
     std::unordered_set<std::string> m_warnedFiles;
 
     mutable std::int64_t m_routes = 0; // route nodes alive
