@@ -10,6 +10,11 @@
 // read once, from an empty command buffer, and a variable may hold any value it was ever given.
 // When a config is too costly to follow (its work or memory budget runs out), the run reports
 // every place a watched name is written instead, marked possible, and ends.
+//
+// Use: read the config into a Files (ConsoleFiles.h: open(path), "-" for standard input), make a
+// Watch of the names of interest, and run() it once per dialect with an Observer: set() takes
+// every set of a watched cvar as it runs (load first, then key presses), loaded() the values the
+// load leaves. Files may be shared by the runs of several dialects, not by threads.
 
 #include "FileStatus.h"
 

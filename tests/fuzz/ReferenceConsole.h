@@ -72,30 +72,7 @@ public:
     std::set<Found> found;
     bool gaveUp = false;
 
-    void run(const std::string& config)
-    {
-        std::string text = config.substr(0, config.find('\0'));
-        texts.push_back(text);
-        idOf[folder.root] = 0;
-        Session load;
-        load.rootOversized = text.size() + 1 > capacity;
-        for (std::size_t i = 0; i < text.size(); ++i)
-            load.buffer.push_back({ { text[i], { i, 0 }, true }, true });
-        load.buffer.push_back({ newlineAfter(fileText(0)), true });
-        load.rootItems = load.buffer.size();
-        execute(load);
-        if (gaveUp)
-            return;
-        snapshot();
-        if (load.dead)
-            return;
-        pressing = true;
-        for (const auto& [key, binding, isPossible] : pending)
-            press(key, binding, isPossible);
-        for (const std::string& hook : hooks())
-            closureVstr(hook, true, false);
-        drain();
-    }
+    void run(const std::string& config);
 
 private:
     struct Item {
@@ -190,184 +167,23 @@ private:
         }
     }
 
-    Text takeLine(Session& s)
-    {
-        const bool comments = d != Dialect::Et;
-        bool odd = false;
-        std::size_t i = 0;
-        const std::size_t n = s.buffer.size();
-        for (; i < n; ++i) {
-            spend(1);
-            const char c = s.buffer[i].ch.c;
-            if (c == '"')
-                odd = !odd;
-            if (!comments) {
-                if ((!odd && c == ';') || c == '\n' || c == '\r')
-                    break;
-                continue;
-            }
-            if (!odd) {
-                if (i + 1 < n) {
-                    const char next = s.buffer[i + 1].ch.c;
-                    if (!s.star && c == '/' && next == '/')
-                        s.slash = true;
-                    else if (!s.slash && c == '/' && next == '*')
-                        s.star = true;
-                    else if (s.star && c == '*' && next == '/') {
-                        s.star = false;
-                        ++i;
-                        break;
-                    }
-                }
-                if (!s.slash && !s.star && c == ';')
-                    break;
-            }
-            if (!s.star && (c == '\n' || c == '\r')) {
-                s.slash = false;
-                break;
-            }
-        }
-        if (i > 1022)
-            i = 1023;
-        Text line;
-        for (std::size_t k = 0; k < i; ++k)
-            line.push_back(s.buffer[k].ch);
-        const std::size_t drop = i == n ? n : i + 1;
-        for (std::size_t k = 0; k < drop; ++k)
-            s.rootItems -= s.buffer[k].root ? 1 : 0;
-        s.buffer.erase(s.buffer.begin(), s.buffer.begin() + static_cast<std::ptrdiff_t>(drop));
-        return line;
-    }
-
     // Cmd_TokenizeString, written plainly.
     struct Arg {
         Text text;
         std::size_t raw;
     };
-    std::vector<Arg> tokenize(const Text& line) const
-    {
-        std::vector<Arg> out;
-        const std::size_t n = line.size();
-        const auto at = [&](std::size_t k) { return k < n ? line[k].c : '\0'; };
-        const auto space = [&](std::size_t k) { return static_cast<signed char>(line[k].c) <= ' '; };
-        const auto slashes = [&](std::size_t k) {
-            return at(k) == '/' && at(k + 1) == '/' && (d == Dialect::Ioq3 || k == 0 || at(k - 1) != ':');
-        };
-        std::size_t i = 0;
-        while (true) {
-            while (true) {
-                while (i < n && space(i))
-                    ++i;
-                if (i >= n || slashes(i))
-                    return out;
-                if (!(at(i) == '/' && at(i + 1) == '*'))
-                    break;
-                std::size_t k = i;
-                while (k < n && !(at(k) == '*' && at(k + 1) == '/'))
-                    ++k;
-                if (k >= n)
-                    return out;
-                i = k + 2;
-            }
-            Arg a { {}, i };
-            if (at(i) == '"') {
-                ++i;
-                while (i < n && at(i) != '"')
-                    a.text.push_back(line[i++]);
-                out.push_back(a);
-                if (i >= n)
-                    return out;
-                ++i;
-                continue;
-            }
-            while (i < n) {
-                if (d == Dialect::EtLegacy && static_cast<unsigned char>(at(i)) >= 0x80) {
-                    const std::size_t width = utf8Width(line, i);
-                    if (utf8Ends(line, i, width))
-                        break;
-                    for (std::size_t k = 0; k < width; ++k)
-                        a.text.push_back(line[i++]);
-                    continue;
-                }
-                if (space(i) || at(i) == '"' || slashes(i) || (at(i) == '/' && at(i + 1) == '*'))
-                    break;
-                a.text.push_back(line[i++]);
-            }
-            out.push_back(a);
-            if (i >= n)
-                return out;
-        }
-    }
 
-    // ET: Legacy: a lead byte claims its sequence's length in bytes, present ones only.
-    static std::size_t utf8Width(const Text& line, std::size_t i)
-    {
-        const auto b = static_cast<unsigned char>(line[i].c);
-        std::size_t want = 0;
-        if (b >= 0xC2 && b <= 0xDF)
-            want = 1;
-        else if (b >= 0xE0 && b <= 0xEF)
-            want = 2;
-        else if (b >= 0xF0 && b <= 0xF4)
-            want = 3;
-        return 1 + std::min(want, line.size() - i - 1);
-    }
-    // ... and ends the argument when a well-formed sequence decodes to a space, a control
-    // character or a quote.
-    static bool utf8Ends(const Text& line, std::size_t i, std::size_t width)
-    {
-        const auto byte
-            = [&](std::size_t k) { return k < line.size() ? static_cast<unsigned char>(line[k].c) : 0; };
-        const unsigned b = byte(i);
-        std::size_t follow;
-        if ((b & 0xE0) == 0xC0)
-            follow = 1;
-        else if (b == 0xED && i + 1 < line.size() && (byte(i + 1) & 0xA0) == 0xA0)
-            return false;
-        else if ((b & 0xF0) == 0xE0)
-            follow = 2;
-        else if ((b & 0xF8) == 0xF0)
-            follow = 3;
-        else
-            return false;
-        for (std::size_t k = 1; k <= follow; ++k)
-            if (i + k >= line.size() || (byte(i + k) & 0xC0) != 0x80)
-                return false;
-        if (width == 1)
-            return false; // decoded as the lead byte alone, above ' '
-        unsigned value = b & (width == 2 ? 0x1F : width == 3 ? 0x0F : 0x07);
-        for (std::size_t k = 1; k < width; ++k)
-            value = value << 6 | (byte(i + k) & 0x3F);
-        return value <= ' ' || value == '"';
-    }
+    // ReferenceReading.cpp: the command buffer's cut, the tokenizer, joined arguments.
+    Text takeLine(Session& s);
+    std::vector<Arg> tokenize(const Text& line) const;
+    static std::size_t utf8Width(const Text& line, std::size_t i);
+    static bool utf8Ends(const Text& line, std::size_t i, std::size_t width);
+    Text joinArgs(std::size_t first, std::size_t last) const;
 
     std::string word(std::size_t k) const { return k < args.size() ? bytesOf(args[k].text) : std::string(); }
     bool is(std::size_t k, std::string_view w) const { return console::equalsFolded(word(k), w); }
-    // Arguments joined by spaces; a space that stands between them in the file is that byte.
-    Text joinArgs(std::size_t first, std::size_t last) const
-    {
-        Text t;
-        for (std::size_t k = first; k < last; ++k) {
-            if (k > first)
-                t.push_back(made(' ', here));
-            t.insert(t.end(), args[k].text.begin(), args[k].text.end());
-        }
-        bool oneStretch = !t.empty();
-        for (std::size_t k = first; k < last && oneStretch; ++k)
-            oneStretch = !args[k].text.empty();
-        for (std::size_t i = 0; i < t.size() && oneStretch; ++i) {
-            const Place p { t[0].place.offset + i, t[0].place.file };
-            const bool fileByte = t[0].written && p.file < texts.size() && p.offset < texts[p.file].size();
-            oneStretch = fileByte && texts[p.file][p.offset] == t[i].c
-                && (t[i].c == ' ' || (t[i].written && t[i].place == p));
-        }
-        if (oneStretch)
-            for (std::size_t i = 0; i < t.size(); ++i)
-                t[i] = { t[i].c, { t[0].place.offset + i, t[0].place.file }, true };
-        return t;
-    }
 
-    // ReferenceConsole.cpp: what commands do.
+    // ReferenceConsole.cpp: what commands do; ReferenceReading.cpp: the closure and key presses.
     void runLine(Session& s, const Text& line);
     void report(const Session& s, Setter setter, const std::string& name, std::optional<std::string> value);
     void assign(Session& s, Setter setter, const Text& name, Text value);
