@@ -30,7 +30,7 @@ if [ "$missing" = 1 ]; then
     python3 "$here/gen_corpus.py" "$corpus" --only lists,52k,200m,line,spaces,dense,dir
 fi
 list=$corpus/names-550.ini
-# Binds nested far deeper than audit follows them, line after line, ending in a listed name.
+# Binds nested 140 deep, line after line, ending in a listed name.
 if [ ! -e "$corpus/binds-1m.cfg" ]; then
     name=$(sed -n 2p "$list" | tr -d '\r')
     python3 -c 'import sys; line = "bind x " * 140 + sys.argv[1] + " 5\n"; sys.stdout.write(line * (2**20 // len(line) + 1))' \
@@ -62,6 +62,7 @@ printf '%-16s %-12s %9s %10s %12s\n' "corpus" "mode" "seconds" "peak MiB" "findi
 for input in "${inputs[@]}"; do
     measure "$input" plain
     measure "$input" audit --audit
-    measure "$input" audit-new --audit --dialect new
-    measure "$input" audit-old --audit --dialect old
+    for dialect in etlegacy ioq3 et; do
+        measure "$input" "audit-$dialect" --audit --dialect "$dialect"
+    done
 done

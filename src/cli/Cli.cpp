@@ -28,7 +28,7 @@ struct Options {
     std::string format = "text";
     bool info = false;
     bool audit = false;
-    std::string dialect = "both";
+    std::string dialect = "any";
     unsigned jobs = 0;
     std::vector<std::string> inputs;
 };
@@ -141,11 +141,6 @@ std::string infoText(const CvarList& list)
         + "Cvars: " + std::to_string(list.count()) + '\n';
 }
 
-Dialect dialectOf(const std::string& name)
-{
-    return name == "old" ? Dialect::Old : name == "new" ? Dialect::New : Dialect::Both;
-}
-
 // The list to check against, or the exit status when there is none to use.
 int loadList(const std::string& listPath, CvarList& list, std::ostream& err)
 {
@@ -173,7 +168,7 @@ int checkFiles(const Options& opt, const std::string& listPath, const CvarList& 
         return 2;
     std::unique_ptr<Checker> checker;
     if (opt.audit)
-        checker = std::make_unique<AuditChecker>(list, dialectOf(opt.dialect));
+        checker = std::make_unique<AuditChecker>(list, *console::parseDialects(opt.dialect));
     else
         checker = std::make_unique<PlainChecker>(list);
     const std::unique_ptr<Sink> sink = opt.format == "json"
@@ -200,9 +195,14 @@ void describeOptions(CLI::App& app, Options& opt)
     app.add_flag("--info", opt.info, "Print the list's version, date and number of cvars");
     CLI::Option* audit = app.add_flag("--audit", opt.audit,
         "Read configs as the game's console does and report every command that can set a listed cvar");
-    app.add_option("--dialect", opt.dialect, "With --audit: console dialect to model")
-        ->check(CLI::IsMember({ "both", "old", "new" }))
-        ->option_text("both|old|new")
+    app.add_option("--dialect", opt.dialect,
+           "With --audit: the engines whose console to model (default: any of them), or several joined by ','")
+        ->check(CLI::Validator(
+            [](const std::string& text) {
+                return console::parseDialects(text) ? std::string() : "not a dialect: " + text;
+            },
+            "DIALECT"))
+        ->option_text("ioq3|etlegacy|et|any")
         ->needs(audit);
     app.add_option("-j,--jobs", opt.jobs, "Files checked at once (default: one per core)")
         ->check(CLI::Range(1U, 1024U))

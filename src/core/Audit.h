@@ -1,93 +1,71 @@
 #pragma once
 
-#include "CvarList.h"
-#include "MFileOp.h"
+// Audit mode: every command that sets, or may set, a listed cvar, read the way the game's console
+// runs the config (Console.h), in one dialect or several.
+
+#include "Console.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace tromel {
 
-/// Which engines' console to model. The two read text alike, except that older engines end a
-/// command at ';' even inside a "//" comment. Both: what either would run.
-enum class Dialect { Both, Old, New };
-
-inline constexpr std::size_t kNoStep = static_cast<std::size_t>(-1);
-
-// Forms and setters are names with static storage. Places are a path (in AuditResult::paths),
-// a line (1-based, every physical line counted) and a column (1-based, in bytes).
-
-/// One hop between the audited file and a finding: the command that ran the text holding it.
-struct AuditStep {
-    std::string_view form; // "exec", "bind" or "vstr"
-    std::uint32_t path = 0;
+struct AuditHop {
+    std::string_view form; // exec, vstr, bind, echo or hook
+    std::string path;
     std::uint64_t line = 0;
     std::uint64_t column = 0;
     std::string command;
-    std::size_t outer = kNoStep; // the hop that ran this one's command, in AuditResult::steps
 };
 
-/// A command that sets, or can set, a listed cvar. Its place is where the command is written,
-/// which may be an exec'd file or the inside of a quoted value.
+/// A command that sets a listed cvar. Its place is where the command is written (an exec'd file,
+/// the inside of a quoted value...): lines counted from 1 (LF, CR and CRLF each end one), columns
+/// in bytes from 1.
 struct AuditFinding {
-    std::uint32_t path = 0;
+    std::string path;
     std::uint64_t line = 0;
     std::uint64_t column = 0;
-    std::uint32_t index = 0; // into CvarList::names
-    std::string_view form; // the outermost hop's form ("exec", "bind", "vstr"), else setter
-    std::string_view setter; // seta, set, sets, setu, bare, toggle, cycle, reset or unset
-    std::string command; // the setting command as the console sees it
-    std::size_t via = kNoStep; // the innermost hop, in AuditResult::steps; none when the audited file runs it
-    bool oldDialectOnly = false;
-    bool newDialectOnly = false;
+    std::uint32_t index = 0; // into the list's names
+    std::string_view form; // the outermost hop's kind, else the setter
+    std::string_view setter; // seta, set, sets, setu, bare, toggle, cycle, reset, unset or written
+    std::string command; // as the console runs it
+    std::optional<std::string> value; // the value set, when the command's text gives it
+    std::vector<AuditHop> via; // what ran the text holding it, outermost first
+    std::size_t hiddenHops = 0; // left out of `via` between its halves (console::kRouteHops)
+    console::DialectSet dialects; // the dialects audited that run it
+    bool onKeyPress = false;
+    bool possible = false;
 };
 
 struct AuditWarning {
-    std::uint32_t path = 0;
+    std::string path;
     std::uint64_t line = 0;
     std::uint64_t column = 0;
     std::string message;
+    console::DialectSet dialects; // the dialects audited whose reading gives it
 };
 
-struct AuditResult {
-    FileStatus file; // the audited file itself; Empty and NoLines mean nothing was run
-    std::vector<std::string> paths; // the audited file's, then those of the files it execs
-    std::vector<AuditFinding> findings;
-    std::vector<AuditStep> steps; // each hop once, however many findings it leads to
-    std::vector<AuditWarning> warnings;
-
-    explicit operator bool() const { return static_cast<bool>(file); }
-
-    /// The hops that lead to f, outermost first.
-    std::vector<const AuditStep*> route(const AuditFinding& f) const;
-};
-
-/// The list's names hashed for case-insensitive lookup; build once, share between threads.
-class AuditList {
+/// Takes an audit's findings and warnings as it makes them.
+class AuditSink {
 public:
-    explicit AuditList(const CvarList& list);
-    ~AuditList();
-    AuditList(const AuditList&) = delete;
-    AuditList& operator=(const AuditList&) = delete;
-
-    struct Table;
-    const Table& table() const { return *m_table; }
-
-private:
-    std::unique_ptr<Table> m_table;
+    virtual ~AuditSink() = default;
+    virtual void finding(const AuditFinding& finding) = 0;
+    virtual void warning(const AuditWarning& warning) = 0;
+    virtual bool cancelled() const { return false; }
 };
 
-/// Reads a config as the console runs it, following exec (relative to the config's directory),
-/// bind texts and vstr'd values, and reports every command that can set a listed cvar.
-AuditResult auditConfig(const std::string& path, const AuditList& list, Dialect dialect);
-AuditResult auditConfig(const std::string& path, const CvarList& list, Dialect dialect);
+/// Audits the config at path ("-" is standard input) in each dialect of `dialects`. Each place is
+/// reported once, as the first dialect (etlegacy, ioq3, et) that runs it runs it, in the order it
+/// runs things; memory does not grow with the findings.
+FileStatus audit(const std::string& path, const console::Watch& watch, console::DialectSet dialects,
+    AuditSink& sink, const console::Limits& limits = {});
 
-/// The same for text already in memory; path names it in findings and anchors exec.
-AuditResult auditBuffer(
-    std::string_view text, const std::string& path, const AuditList& list, Dialect dialect);
+/// The same for a config already in memory, named path (execs look beside it).
+FileStatus auditText(std::string text, const std::string& path, const console::Watch& watch,
+    console::DialectSet dialects, AuditSink& sink, const console::Limits& limits = {});
 
 } // namespace tromel

@@ -1,5 +1,8 @@
 #include "AuditChecker.h"
 
+#include "Audit.h"
+#include "CvarList.h"
+
 namespace tromel {
 
 namespace {
@@ -9,16 +12,32 @@ std::string position(const std::string& file, std::uint64_t line, std::uint64_t 
     return oneLine(file) + ':' + std::to_string(line) + ':' + std::to_string(column);
 }
 
-const char* dialectName(Dialect d)
+std::string dialectNames(console::DialectSet dialects)
 {
-    return d == Dialect::Old ? "old" : d == Dialect::New ? "new" : "both";
+    std::string out;
+    for (const console::Dialect d : dialects.members()) {
+        if (!out.empty())
+            out += ", ";
+        out += console::dialectName(d);
+    }
+    return out;
 }
 
+void writeDialects(FieldWriter& out, console::DialectSet dialects)
+{
+    out.beginList("dialects");
+    for (const console::Dialect d : dialects.members())
+        out.text({}, console::dialectName(d), Encoding::Latin1);
+    out.end();
+}
+
+// "FILE:LINE:COL: NAME (FORM): COMMAND [via FORM at FILE:LINE:COL, ...] [DIALECTS only] [possible]",
+// the dialects named when some audited ones do not run it.
 class FindingRecord final : public Record {
 public:
-    FindingRecord(const CvarList& list, const AuditResult& result, const AuditFinding& finding)
+    FindingRecord(const CvarList& list, console::DialectSet audited, const AuditFinding& finding)
         : m_list(list)
-        , m_result(result)
+        , m_audited(audited)
         , m_finding(finding)
     {
     }
@@ -26,29 +45,34 @@ public:
     void text(std::string& out) const override
     {
         const AuditFinding& f = m_finding;
-        out += position(m_result.paths[f.path], f.line, f.column);
+        out += position(f.path, f.line, f.column);
         out += ": ";
-        out += m_list.names[f.index];
+        out += oneLine(m_list.names[f.index]);
         out += " (";
         out += f.form;
         out += "): ";
         out += oneLine(f.command);
         const char* separator = " [via ";
-        for (const AuditStep* s : m_result.route(f)) {
+        for (std::size_t k = 0; k < f.via.size(); ++k) {
+            const AuditHop& h = f.via[k];
             out += separator;
-            out += s->form;
-            out += " at " + position(m_result.paths[s->path], s->line, s->column);
+            if (f.hiddenHops > 0 && k == f.via.size() / 2)
+                out += std::string("... ") + std::to_string(f.hiddenHops) + " more, ";
+            out += std::string(h.form) + " at " + position(h.path, h.line, h.column);
             separator = ", ";
         }
-        if (f.via != kNoStep)
+        if (!f.via.empty())
             out += ']';
-        out += f.oldDialectOnly ? " [older engines only]" : f.newDialectOnly ? " [newer engines only]" : "";
+        if (!(f.dialects == m_audited))
+            out += " [" + dialectNames(f.dialects) + " only]";
+        if (f.possible)
+            out += " [possible]";
     }
 
     void fields(FieldWriter& out) const override
     {
         const AuditFinding& f = m_finding;
-        out.text("file", m_result.paths[f.path], Encoding::Name);
+        out.text("file", f.path, Encoding::Name);
         out.number("line", f.line);
         out.number("column", f.column);
         out.text("name", m_list.names[f.index], Encoding::Latin1);
@@ -56,59 +80,89 @@ public:
         out.text("form", f.form, Encoding::Latin1);
         out.text("setter", f.setter, Encoding::Latin1);
         out.text("command", f.command, Encoding::Latin1);
+        if (f.value)
+            out.text("value", *f.value, Encoding::Latin1);
+        else
+            out.null("value");
         out.beginList("via");
-        for (const AuditStep* s : m_result.route(f)) {
+        for (const AuditHop& h : f.via) {
             out.beginObject({});
-            out.text("form", s->form, Encoding::Latin1);
-            out.text("file", m_result.paths[s->path], Encoding::Name);
-            out.number("line", s->line);
-            out.number("column", s->column);
-            out.text("command", s->command, Encoding::Latin1);
+            out.text("form", h.form, Encoding::Latin1);
+            out.text("file", h.path, Encoding::Name);
+            out.number("line", h.line);
+            out.number("column", h.column);
+            out.text("command", h.command, Encoding::Latin1);
             out.end();
         }
         out.end();
-        out.boolean("oldDialectOnly", f.oldDialectOnly);
-        out.boolean("newDialectOnly", f.newDialectOnly);
+        if (f.hiddenHops > 0)
+            out.number("hiddenHops", f.hiddenHops);
+        if (!(f.dialects == m_audited))
+            writeDialects(out, f.dialects);
+        out.boolean("onKeyPress", f.onKeyPress);
+        out.boolean("possible", f.possible);
     }
 
 private:
     const CvarList& m_list;
-    const AuditResult& m_result;
+    console::DialectSet m_audited;
     const AuditFinding& m_finding;
 };
 
 class WarningRecord final : public Record {
 public:
-    WarningRecord(const AuditResult& result, const AuditWarning& warning)
-        : m_result(result)
+    WarningRecord(console::DialectSet audited, const AuditWarning& warning)
+        : m_audited(audited)
         , m_warning(warning)
     {
     }
     void text(std::string& out) const override
     {
-        out += position(m_result.paths[m_warning.path], m_warning.line, m_warning.column);
+        out += position(m_warning.path, m_warning.line, m_warning.column);
         out += ": warning: ";
         out += oneLine(m_warning.message);
+        if (!(m_warning.dialects == m_audited))
+            out += " [" + dialectNames(m_warning.dialects) + " only]";
     }
     void fields(FieldWriter& out) const override
     {
-        out.text("file", m_result.paths[m_warning.path], Encoding::Name);
+        out.text("file", m_warning.path, Encoding::Name);
         out.number("line", m_warning.line);
         out.number("column", m_warning.column);
         out.text("message", m_warning.message, Encoding::Name);
+        if (!(m_warning.dialects == m_audited))
+            writeDialects(out, m_warning.dialects);
     }
 
 private:
-    const AuditResult& m_result;
+    console::DialectSet m_audited;
     const AuditWarning& m_warning;
+};
+
+class ToReport final : public AuditSink {
+public:
+    ToReport(const CvarList& list, console::DialectSet audited, FileReport& report)
+        : m_list(list)
+        , m_audited(audited)
+        , m_report(report)
+    {
+    }
+    void finding(const AuditFinding& f) override { m_report.finding(FindingRecord(m_list, m_audited, f)); }
+    void warning(const AuditWarning& w) override { m_report.warning(WarningRecord(m_audited, w)); }
+    bool cancelled() const override { return m_report.cancelled(); }
+
+private:
+    const CvarList& m_list;
+    console::DialectSet m_audited;
+    FileReport& m_report;
 };
 
 } // namespace
 
-AuditChecker::AuditChecker(const CvarList& list, Dialect dialect)
+AuditChecker::AuditChecker(const CvarList& list, console::DialectSet dialects)
     : m_list(list)
-    , m_names(list)
-    , m_dialect(dialect)
+    , m_watch(list.names)
+    , m_dialects(dialects)
 {
 }
 
@@ -116,17 +170,13 @@ AuditChecker::~AuditChecker() = default;
 
 FileStatus AuditChecker::check(const std::string& path, FileReport& report, unsigned) const
 {
-    const AuditResult result = auditConfig(path, m_names, m_dialect);
-    for (const AuditWarning& w : result.warnings)
-        report.warning(WarningRecord(result, w));
-    for (const AuditFinding& f : result.findings)
-        report.finding(FindingRecord(m_list, result, f));
-    return result.file;
+    ToReport out(m_list, m_dialects, report);
+    return audit(path, m_watch, m_dialects, out);
 }
 
 void AuditChecker::jsonHeader(FieldWriter& out) const
 {
-    out.text("dialect", dialectName(m_dialect), Encoding::Latin1);
+    out.text("dialect", console::dialectSetName(m_dialects), Encoding::Latin1);
 }
 
 } // namespace tromel

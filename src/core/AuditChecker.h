@@ -1,15 +1,18 @@
 #pragma once
 
-#include "Audit.h"
+#include "Console.h"
 #include "Pipeline.h"
 
 namespace tromel {
 
-/// Audit mode: every command that sets or can set a listed cvar, read as the game's console does.
+struct CvarList;
+
+/// Audit mode: every command that sets or can set a listed cvar, read as the game's console does,
+/// in each of the dialects asked for.
 class AuditChecker final : public Checker {
 public:
     /// list must outlive the checker.
-    AuditChecker(const CvarList& list, Dialect dialect);
+    AuditChecker(const CvarList& list, console::DialectSet dialects);
     ~AuditChecker() override;
 
     FileStatus check(const std::string& path, FileReport& report, unsigned threads) const override;
@@ -17,8 +20,8 @@ public:
 
 private:
     const CvarList& m_list;
-    AuditList m_names;
-    Dialect m_dialect;
+    console::Watch m_watch;
+    console::DialectSet m_dialects;
 };
 
 } // namespace tromel

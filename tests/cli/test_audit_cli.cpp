@@ -81,19 +81,32 @@ TEST_F(AuditCli, OneLinePerFindingThenTheTotal)
         a + ":1:1: r_a (seta): seta r_a 1\n" + //
             a + ":2:9: cg_b (bind): CG_B 2 [via bind at " + a + ":2:1]\n" + //
             a
-            + ":3:10: r_a (seta): seta r_a 3 [older engines only]\n"
+            + ":3:10: r_a (seta): seta r_a 3 [et only]\n"
               "Total: 3 findings\n");
     EXPECT_EQ(o.err,
-        a + ":4:1: warning: exec \"nowhere\": " + at("nowhere.cfg") + ": no such file, not followed\n");
+        a + ":4:1: warning: exec \"nowhere.cfg\": " + at("nowhere.cfg") + ": no such file, not followed\n");
 }
 
-TEST_F(AuditCli, DialectOptionPicksOneReading)
+TEST_F(AuditCli, DialectOptionPicksTheReadings)
 {
-    const std::string a = m_dir.write("a.cfg", "// note; seta r_a 3\n");
-    EXPECT_EQ(run({ "--dialect", "new", a }).out, "Total: 0 findings\n");
-    const Outcome older = run({ "--dialect", "old", a });
-    EXPECT_EQ(older.status, 1);
-    EXPECT_EQ(older.out, a + ":1:10: r_a (seta): seta r_a 3\nTotal: 1 finding\n");
+    // Only ET splits inside "//"; only ioquake3 splits a binding at every ';'.
+    const std::string a = m_dir.write("a.cfg", "// note; seta r_a 3\nbind x \"echo // ; cg_b 1\"\n");
+    const std::string etLine = a + ":1:10: r_a (seta): seta r_a 3";
+    const std::string ioq3Line = a + ":2:19: cg_b (bind): cg_b 1 [via bind at " + a + ":2:1]";
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        { "etlegacy", "Total: 0 findings\n" },
+        { "new", "Total: 0 findings\n" },
+        { "et", etLine + "\n" + ioq3Line + "\nTotal: 2 findings\n" },
+        { "old", etLine + "\n" + ioq3Line + "\nTotal: 2 findings\n" },
+        { "ioq3", ioq3Line + "\nTotal: 1 finding\n" },
+        { "etlegacy,ioq3", ioq3Line + " [ioq3 only]\nTotal: 1 finding\n" },
+        { "both", ioq3Line + " [ioq3, et only]\n" + etLine + " [et only]\nTotal: 2 findings\n" },
+    };
+    for (const auto& [dialect, out] : rows)
+        EXPECT_EQ(run({ "--dialect", dialect, a }).out, out) << dialect;
+    const Outcome bad = run({ "--dialect", "q3", a });
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find("q3"), std::string::npos);
 }
 
 TEST_F(AuditCli, ExitStatusAndMessages)
@@ -137,7 +150,7 @@ TEST_F(AuditCli, FindingStaysOnOneLine)
     const Outcome o = audit({ b });
     EXPECT_EQ(o.out, shown + ":1:9: r_a (bind): r_a 1 [via bind at " + shown + ":1:1]\nTotal: 1 finding\n");
     EXPECT_EQ(o.err,
-        shown + ":2:1: warning: exec \"none\": " + at("new line /none.cfg")
+        shown + ":2:1: warning: exec \"none.cfg\": " + at("new line /none.cfg")
             + ": no such file, not followed\n");
 #endif
 }
@@ -211,7 +224,7 @@ TEST_F(AuditCli, JsonCarriesEveryField)
     const Outcome o = audit({ a, at("missing.cfg") }, true);
     EXPECT_EQ(o.status, 2);
     const auto doc = nlohmann::json::parse(o.out);
-    EXPECT_EQ(doc["dialect"], "both");
+    EXPECT_EQ(doc["dialect"], "any");
     EXPECT_EQ(doc["list"]["count"], 3);
     EXPECT_EQ(doc["total"], 1);
     const auto& file = doc["files"][0];
@@ -220,10 +233,14 @@ TEST_F(AuditCli, JsonCarriesEveryField)
     const auto& f = file["findings"][0];
     EXPECT_EQ(f,
         nlohmann::json::parse(R"({"file": ")" + a + R"(", "line": 1, "column": 8, "name": "cg_b",
-        "index": 2, "form": "vstr", "setter": "bare", "command": "cg_b 1",
+        "index": 2, "form": "vstr", "setter": "bare", "command": "cg_b 1", "value": "1",
         "via": [{"form": "vstr", "file": ")"
             + a + R"(", "line": 2, "column": 1, "command": "vstr t"}],
-        "oldDialectOnly": false, "newDialectOnly": false})"));
+        "onKeyPress": false, "possible": false})"));
+    // Findings that some dialects do not run name those that do.
+    const std::string b = m_dir.write("b.cfg", "wait -1\nr_a 1\n");
+    const auto other = nlohmann::json::parse(audit({ b }, true).out)["files"][0]["findings"][0];
+    EXPECT_EQ(other["dialects"], nlohmann::json::parse(R"(["etlegacy", "ioq3"])"));
     EXPECT_EQ(doc["files"][1]["error"], "no such file");
 }
 
