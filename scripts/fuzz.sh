@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds="${FUZZ_SECONDS:-30}"
-targets="${FUZZ_TARGETS:-lines list scan audit}"
+targets="${FUZZ_TARGETS:-lines list scan audit rules}"
 build="${FUZZ_BUILD_DIR:-build/fuzz}"
 
 mkdir -p "$build"

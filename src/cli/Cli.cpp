@@ -4,6 +4,8 @@
 #include "CvarList.h"
 #include "Inputs.h"
 #include "PlainChecker.h"
+#include "Rules.h"
+#include "RulesChecker.h"
 #include "Runner.h"
 #include "Sinks.h"
 #include "Version.h"
@@ -29,6 +31,10 @@ struct Options {
     bool info = false;
     bool audit = false;
     std::string dialect = "any";
+    std::string rulesPath;
+    std::string engine;
+    std::string map;
+    bool showUnset = false;
     unsigned jobs = 0;
     std::vector<std::string> inputs;
 };
@@ -160,26 +166,82 @@ int loadList(const std::string& listPath, CvarList& list, std::ostream& err)
     return 0;
 }
 
-int checkFiles(const Options& opt, const std::string& listPath, const CvarList& list, Streams& streams,
+// Checks the inputs in one mode; jsonSink makes the JSON format's sink.
+template <typename MakeJsonSink>
+int checkFiles(const Options& opt, const Checker& checker, MakeJsonSink jsonSink, Streams& streams,
     std::ostream& err)
 {
     const Inputs inputs = expandInputs(opt.inputs, err);
     if (inputs.files.empty())
         return 2;
-    std::unique_ptr<Checker> checker;
-    if (opt.audit)
-        checker = std::make_unique<AuditChecker>(list, *console::parseDialects(opt.dialect));
-    else
-        checker = std::make_unique<PlainChecker>(list);
     const std::unique_ptr<Sink> sink = opt.format == "json"
-        ? makeJsonSink(*checker, listPath, list)
-        : makeTextSink(*checker, inputs.files.size() > 1 || inputs.anyDirectory);
-    const RunSummary summary = runChecks(inputs.files, *checker, *sink, streams, opt.jobs);
+        ? jsonSink()
+        : makeTextSink(checker, inputs.files.size() > 1 || inputs.anyDirectory);
+    const RunSummary summary = runChecks(inputs.files, checker, *sink, streams, opt.jobs);
     if (summary.writeFailed || !streams.flush()) {
         err << streams.writeError();
         return 2;
     }
     return summary.anyError || inputs.anyError ? 2 : summary.anyFound ? 1 : 0;
+}
+
+int checkAgainstList(const Options& opt, const std::string& listPath, const CvarList& list, Streams& streams,
+    std::ostream& err)
+{
+    std::unique_ptr<Checker> checker;
+    if (opt.audit)
+        checker = std::make_unique<AuditChecker>(list, *console::parseDialects(opt.dialect));
+    else
+        checker = std::make_unique<PlainChecker>(list);
+    return checkFiles(
+        opt, *checker, [&] { return makeJsonSink(*checker, listPath, list); }, streams, err);
+}
+
+// Rules mode: the server's rules file instead of a list.
+int checkAgainstRules(const Options& opt, Streams& streams, std::ostream& err)
+{
+    RulesOptions options;
+    options.engine = ruleEngineFromName(opt.engine);
+    options.map = opt.map;
+    const RulesResult loaded = loadRules(opt.rulesPath, options);
+    const std::string where = std::string(kProgram) + ": " + oneLine(opt.rulesPath);
+    if (loaded.error == RulesError::TooLarge) {
+        err << where << ": larger than " << (kMaxRulesFileBytes >> 10) << " KiB: not a file of rules\n";
+        return 2;
+    }
+    if (!loaded) {
+        err << where << ": " << describe(loaded.file) << '\n';
+        return 2;
+    }
+    for (const RulesWarning& w : loaded.warnings)
+        err << where << ':' << w.line << ": warning: " << oneLine(w.message) << '\n';
+    if (loaded.engineGuessed && loaded.rules.engine() == RuleEngine::EtLegacy)
+        err << kProgram << ": note: " << oneLine(opt.rulesPath)
+            << ": read as ET: Legacy rules; --engine rtcwpro reads them as RtCW Pro's\n";
+    if (loaded.rules.rules().empty())
+        err << kProgram << ": warning: " << oneLine(opt.rulesPath) << ": no rules: nothing can be broken\n";
+    const RulesChecker checker(loaded.rules, opt.rulesPath, opt.showUnset);
+    return checkFiles(
+        opt, checker, [&] { return makeJsonSink(checker); }, streams, err);
+}
+
+CLI::Option* describeRulesOptions(CLI::App& app, Options& opt, CLI::Option* audit)
+{
+    CLI::Option* rules = app.add_option("--rules", opt.rulesPath,
+                               "Instead of a list: a server's cvar rules (server config, RtCW Pro rules "
+                               "or ET: Legacy .config); report each value a config gives that breaks one")
+                             ->option_text("FILE")
+                             ->excludes(audit);
+    app.add_option("--engine", opt.engine, "With --rules: whose rules they are (default: from the file)")
+        ->check(CLI::IsMember({ "etlegacy", "rtcwpro", "punkbuster" }))
+        ->option_text("etlegacy|rtcwpro|punkbuster")
+        ->needs(rules);
+    app.add_option("--map", opt.map, "With --rules: the map whose own rules also count (.config files)")
+        ->option_text("NAME")
+        ->needs(rules);
+    app.add_flag("--show-unset", opt.showUnset, "With --rules: also list the ruled cvars a config leaves unset")
+        ->needs(rules);
+    return rules;
 }
 
 void describeOptions(CLI::App& app, Options& opt)
@@ -195,7 +257,7 @@ void describeOptions(CLI::App& app, Options& opt)
     app.add_flag("--info", opt.info, "Print the list's version, date and number of cvars");
     CLI::Option* audit = app.add_flag("--audit", opt.audit,
         "Read configs as the game's console does and report every command that can set a listed cvar");
-    app.add_option("--dialect", opt.dialect,
+    CLI::Option* dialect = app.add_option("--dialect", opt.dialect,
            "With --audit: the engines whose console to model (default: any of them), or several joined by ','")
         ->check(CLI::Validator(
             [](const std::string& text) {
@@ -204,6 +266,10 @@ void describeOptions(CLI::App& app, Options& opt)
             "DIALECT"))
         ->option_text("ioq3|etlegacy|et|any")
         ->needs(audit);
+    describeRulesOptions(app, opt, audit)
+        ->excludes(dialect)
+        ->excludes(app.get_option("--list"))
+        ->excludes(app.get_option("--info"));
     app.add_option("-j,--jobs", opt.jobs, "Files checked at once (default: one per core)")
         ->check(CLI::Range(1U, 1024U))
         ->option_text("N");
@@ -211,8 +277,9 @@ void describeOptions(CLI::App& app, Options& opt)
     app.add_option(
            "inputs", opt.inputs, "Config files, or directories searched for *.cfg; - is standard input")
         ->option_text("FILE|DIR|-...");
-    app.footer("Exit status: 0 if no forbidden cvar was found, 1 if any was, 2 on a usage error,\n"
-               "an unusable list, a file that could not be read, or output that could not be written.");
+    app.footer("Exit status: 0 if no forbidden cvar was found (no rule broken), 1 if any was, 2 on a usage\n"
+               "error, an unusable list or rules file, a file that could not be read, or output that could\n"
+               "not be written.");
 }
 
 } // namespace
@@ -239,8 +306,12 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     if (app.count("--list") != 0 && opt.listPath.empty())
         return usageError(err, "--list: the path is empty");
+    if (app.count("--rules") != 0 && opt.rulesPath.empty())
+        return usageError(err, "--rules: the path is empty");
     if (opt.inputs.empty() && !opt.info)
         return usageError(err, "no config file given");
+    if (!opt.rulesPath.empty())
+        return checkAgainstRules(opt, streams, err);
 
     const std::string listPath = opt.listPath.empty()
         ? platform::pathToUtf8(
@@ -257,7 +328,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         err << streams.writeError();
         return 2;
     }
-    return checkFiles(opt, listPath, list, streams, err);
+    return checkAgainstList(opt, listPath, list, streams, err);
 }
 
 } // namespace tromel::cli

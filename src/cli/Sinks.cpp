@@ -43,6 +43,8 @@ public:
             flush(out);
     }
 
+    void note(const Record& record, Output& out) override { finding(record, out); }
+
     void warning(const Record& record, Output& out) override
     {
         flush(out);
@@ -215,6 +217,9 @@ public:
             ++m_warningsLeftOut;
     }
 
+    // A checker makes few: one per rule at most.
+    void note(const Record& record, Output&) override { m_notes.push_back(fieldsOf(record)); }
+
     void end(const FileStatus& status, std::uint64_t findings, Output& out) override
     {
         if (m_findingsOpen)
@@ -226,6 +231,8 @@ public:
             field("warnings", m_warnings);
             if (m_warningsLeftOut != 0)
                 field("warningsLeftOut", m_warningsLeftOut);
+            if (!m_notes.empty())
+                field("notes", m_notes);
         } else {
             field(status.nothingToCheck() ? "warning" : "error", describe(status));
         }
@@ -249,25 +256,29 @@ private:
     bool m_findingsOpen = false;
     Json m_warnings = Json::array();
     std::uint64_t m_warningsLeftOut = 0;
+    Json m_notes = Json::array();
 };
 
 class JsonSink final : public Sink {
 public:
-    JsonSink(const Checker& checker, const std::string& listPath, const CvarList& list)
+    JsonSink(const Checker& checker, Json list)
         : m_checker(checker)
-        , m_list(listObject(listPath, list))
+        , m_list(std::move(list))
     {
     }
 
     void begin(Output& out) override
     {
-        std::string head = "{\n  \"list\": " + dumpAt(m_list, 1);
+        Json fields = Json::object();
+        if (!m_list.is_null())
+            fields["list"] = m_list;
         JsonBuilder builder;
         m_checker.jsonHeader(builder);
-        const Json fields = builder.take();
+        fields.update(builder.take());
+        std::string head = "{\n";
         for (const auto& [key, value] : fields.items())
-            head += ",\n  " + Json(key).dump() + ": " + dumpAt(value, 1);
-        head += ",\n  \"files\": [";
+            head += "  " + Json(key).dump() + ": " + dumpAt(value, 1) + ",\n";
+        head += "  \"files\": [";
         out.out(head);
     }
 
@@ -298,7 +309,12 @@ std::unique_ptr<Sink> makeTextSink(const Checker& checker, bool severalFiles)
 
 std::unique_ptr<Sink> makeJsonSink(const Checker& checker, const std::string& listPath, const CvarList& list)
 {
-    return std::make_unique<JsonSink>(checker, listPath, list);
+    return std::make_unique<JsonSink>(checker, listObject(listPath, list));
+}
+
+std::unique_ptr<Sink> makeJsonSink(const Checker& checker)
+{
+    return std::make_unique<JsonSink>(checker, Json());
 }
 
 std::string listJson(const std::string& listPath, const CvarList& list)

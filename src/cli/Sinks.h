@@ -19,6 +19,8 @@ std::unique_ptr<Sink> makeTextSink(const Checker& checker, bool severalFiles);
 /// One JSON document: the list, the checker's own fields, then an object per file in order,
 /// written as findings come, laid out as nlohmann's dump(2) of the whole would be.
 std::unique_ptr<Sink> makeJsonSink(const Checker& checker, const std::string& listPath, const CvarList& list);
+/// The same without a list, for modes that check against something else.
+std::unique_ptr<Sink> makeJsonSink(const Checker& checker);
 
 /// The list alone, as the JSON document's "list" object describes it.
 std::string listJson(const std::string& listPath, const CvarList& list);

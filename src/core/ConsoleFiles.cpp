@@ -1,6 +1,7 @@
 #include "ConsoleFiles.h"
 
 #include "Reader.h"
+#include "platform/NativeFile.h"
 
 #include <algorithm>
 #include <tuple>
@@ -29,7 +30,7 @@ std::string canonicalKey(const fs::path& path)
     fs::path p = fs::canonical(path, ec);
     if (ec)
         p = fs::absolute(path, ec).lexically_normal();
-    return p.string();
+    return platform::pathToUtf8(p);
 }
 
 bool isBreak(std::string_view text, std::size_t i)
@@ -53,12 +54,12 @@ FileStatus Files::open(const std::string& path)
 
 void Files::openText(const std::string& path, std::string text)
 {
-    m_base = fs::path(path).parent_path();
+    m_base = platform::pathFromUtf8(path).parent_path();
     cutAtNul(text);
     add(path, std::move(text));
     // The config exec'd by name is the config itself.
     if (!isStandardInput(path))
-        m_byKey.emplace(canonicalKey(path), 0);
+        m_byKey.emplace(canonicalKey(platform::pathFromUtf8(path)), 0);
 }
 
 std::uint32_t Files::add(std::string path, std::string text)
@@ -146,7 +147,7 @@ Files::Found Files::lookUp(std::string relative, std::size_t longest)
     if (const auto known = m_byKey.find(key); known != m_byKey.end())
         return { known->second, Problem::None, {}, {} };
     std::string text;
-    std::string path = found.string();
+    std::string path = platform::pathToUtf8(found);
     // One byte more than the longest text that fits tells a longer one apart.
     const FileStatus status = readWhole(path, text, static_cast<std::int64_t>(longest) + 1);
     if (!status && status.error != FileError::Empty)
@@ -167,7 +168,7 @@ std::string Files::problem(const Found& found, const std::string& filename) cons
     case Found::Problem::Refused:
         return "the game refuses paths holding \"..\" or \"::\"";
     case Found::Problem::Missing:
-        return (m_base / gamePath(filename)).string() + ": no such file";
+        return platform::pathToUtf8(m_base / platform::pathFromUtf8(gamePath(filename))) + ": no such file";
     case Found::Problem::TooLong:
         return found.path + ": longer than the game's command buffer holds, so it runs none of it";
     case Found::Problem::Unreadable:
@@ -194,13 +195,13 @@ bool Files::findFolded(std::string_view relative, fs::path& out)
         const Listing& names = atBase ? baseListing() : listing(current);
         atBase = false;
         if (names.names.contains(part)) {
-            current /= part;
+            current /= platform::pathFromUtf8(part);
             continue;
         }
         const auto it = names.byFolded.find(part);
         if (it == names.byFolded.end())
             return false;
-        current /= it->second;
+        current /= platform::pathFromUtf8(it->second);
     }
     std::error_code ec;
     if (!fs::is_regular_file(current, ec))
@@ -219,7 +220,8 @@ const Files::Listing& Files::baseListing()
 // A directory's names, read once.
 const Files::Listing& Files::listing(const fs::path& dir)
 {
-    const auto known = m_listings.find(dir.string());
+    const std::string key = platform::pathToUtf8(dir);
+    const auto known = m_listings.find(key);
     if (known != m_listings.end())
         return known->second;
     if (m_listings.size() >= kListingCache) {
@@ -230,13 +232,13 @@ const Files::Listing& Files::listing(const fs::path& dir)
     std::error_code ec;
     fs::directory_iterator it(dir.empty() ? fs::path(".") : dir, ec);
     for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-        std::string name = it->path().filename().string();
+        std::string name = platform::pathToUtf8(it->path().filename());
         names.names.insert(name);
         const auto [slot, added] = names.byFolded.try_emplace(name, name);
         if (!added && name < slot->second)
             slot->second = std::move(name);
     }
-    return m_listings.emplace(dir.string(), std::move(names)).first->second;
+    return m_listings.emplace(key, std::move(names)).first->second;
 }
 
 } // namespace tromel::console

@@ -46,6 +46,9 @@ public:
     virtual ~FileReport() = default;
     virtual void finding(const Record& record) = 0;
     virtual void warning(const Record& record) = 0;
+    /// Something the user asked to be told that is neither a finding nor a problem (a rule a config
+    /// leaves alone); not counted. Reports that show none ignore it.
+    virtual void note(const Record& record) { (void)record; }
     /// True once the results are no longer wanted (a write error, a closed window); checkers ask
     /// between pieces of work and then stop, answering Cancelled. Safe to ask from any thread.
     virtual bool cancelled() const = 0;

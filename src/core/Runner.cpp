@@ -235,6 +235,7 @@ public:
         m_sink.finding(record, m_output);
     }
     void warning(const Record& record) override { m_sink.warning(record, m_output); }
+    void note(const Record& record) override { m_sink.note(record, m_output); }
     bool cancelled() const override { return m_run.cancelled(); }
 
     std::uint64_t findings() const { return m_findings; }

@@ -29,6 +29,7 @@ public:
     virtual ~FileSink() = default;
     virtual void finding(const Record& record, Output& out) = 0;
     virtual void warning(const Record& record, Output& out) = 0;
+    virtual void note(const Record& record, Output& out) { (void)record, (void)out; }
     /// After the check: how it ended, and how many findings it made.
     virtual void end(const FileStatus& status, std::uint64_t findings, Output& out) = 0;
 };
