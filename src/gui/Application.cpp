@@ -12,6 +12,21 @@
 
 namespace tromel::gui {
 
+namespace {
+
+QtMessageHandler g_previousHandler = nullptr;
+
+// Qt's complaints about the runtime folder it was kept from creating say nothing to our users.
+void withoutRuntimeFolderNotes(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (message.startsWith(QLatin1String("QStandardPaths:")))
+        return;
+    if (g_previousHandler != nullptr)
+        g_previousHandler(type, context, message);
+}
+
+} // namespace
+
 std::unique_ptr<QApplication> createApplication(int& argc, char** argv)
 {
 #if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
@@ -21,11 +36,15 @@ std::unique_ptr<QApplication> createApplication(int& argc, char** argv)
     const bool noRuntimeFolder = qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR");
     const bool hadTemp = qEnvironmentVariableIsSet("TMPDIR");
     const QByteArray temp = qgetenv("TMPDIR");
-    if (noRuntimeFolder)
+    if (noRuntimeFolder) {
         qputenv("TMPDIR", "/dev/null");
+        g_previousHandler = qInstallMessageHandler(withoutRuntimeFolderNotes);
+    }
 #endif
     auto app = std::make_unique<QApplication>(argc, argv);
 #if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+    if (noRuntimeFolder)
+        qInstallMessageHandler(g_previousHandler);
     if (noRuntimeFolder && hadTemp)
         qputenv("TMPDIR", temp);
     else if (noRuntimeFolder)
