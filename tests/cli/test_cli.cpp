@@ -199,7 +199,9 @@ class WriteError : public Cli, public ::testing::WithParamInterface<std::vector<
 TEST_P(WriteError, IsAnErrorWithItsCause)
 {
     write("hit.cfg", "seta r_a 1\n");
-    std::vector<std::string> args { "tromel-check", "--list", m_list };
+    std::vector<std::string> args { "tromel-check" };
+    if (GetParam()[0] != "--rules")
+        args.insert(args.end(), { "--list", m_list });
     for (const std::string& a : GetParam())
         args.push_back(a == "@" ? path("hit.cfg") : a);
     FullDisk full;
@@ -212,7 +214,8 @@ TEST_P(WriteError, IsAnErrorWithItsCause)
 
 INSTANTIATE_TEST_SUITE_P(Outputs, WriteError,
     ::testing::Values(std::vector<std::string> { "@" }, std::vector<std::string> { "--format", "json", "@" },
-        std::vector<std::string> { "--audit", "@" }, std::vector<std::string> { "--info" },
+        std::vector<std::string> { "--audit", "@" }, std::vector<std::string> { "--rules", "@", "@" },
+        std::vector<std::string> { "--info" },
         std::vector<std::string> { "--info", "@" }, std::vector<std::string> { "--help" },
         std::vector<std::string> { "--version" }));
 
