@@ -168,8 +168,8 @@ int loadList(const std::string& listPath, CvarList& list, std::ostream& err)
 
 // Checks the inputs in one mode; jsonSink makes the JSON format's sink.
 template <typename MakeJsonSink>
-int checkFiles(const Options& opt, const Checker& checker, MakeJsonSink jsonSink, Streams& streams,
-    std::ostream& err)
+int checkFiles(
+    const Options& opt, const Checker& checker, MakeJsonSink jsonSink, Streams& streams, std::ostream& err)
 {
     const Inputs inputs = expandInputs(opt.inputs, err);
     if (inputs.files.empty())
@@ -228,8 +228,8 @@ int checkAgainstRules(const Options& opt, Streams& streams, std::ostream& err)
 CLI::Option* describeRulesOptions(CLI::App& app, Options& opt, CLI::Option* audit)
 {
     CLI::Option* rules = app.add_option("--rules", opt.rulesPath,
-                               "Instead of a list: a server's cvar rules (server config, RtCW Pro rules "
-                               "or ET: Legacy .config); report each value a config gives that breaks one")
+                                "Instead of a list: a server's cvar rules (server config, RtCW Pro rules "
+                                "or ET: Legacy .config); report each value a config gives that breaks one")
                              ->option_text("FILE")
                              ->excludes(audit);
     app.add_option("--engine", opt.engine, "With --rules: whose rules they are (default: from the file)")
@@ -239,7 +239,8 @@ CLI::Option* describeRulesOptions(CLI::App& app, Options& opt, CLI::Option* audi
     app.add_option("--map", opt.map, "With --rules: the map whose own rules also count (.config files)")
         ->option_text("NAME")
         ->needs(rules);
-    app.add_flag("--show-unset", opt.showUnset, "With --rules: also list the ruled cvars a config leaves unset")
+    app.add_flag(
+           "--show-unset", opt.showUnset, "With --rules: also list the ruled cvars a config leaves unset")
         ->needs(rules);
     return rules;
 }
@@ -257,15 +258,17 @@ void describeOptions(CLI::App& app, Options& opt)
     app.add_flag("--info", opt.info, "Print the list's version, date and number of cvars");
     CLI::Option* audit = app.add_flag("--audit", opt.audit,
         "Read configs as the game's console does and report every command that can set a listed cvar");
-    CLI::Option* dialect = app.add_option("--dialect", opt.dialect,
-           "With --audit: the engines whose console to model (default: any of them), or several joined by ','")
-        ->check(CLI::Validator(
-            [](const std::string& text) {
-                return console::parseDialects(text) ? std::string() : "not a dialect: " + text;
-            },
-            "DIALECT"))
-        ->option_text("ioq3|etlegacy|et|any")
-        ->needs(audit);
+    CLI::Option* dialect
+        = app.add_option("--dialect", opt.dialect,
+                 "With --audit: the engines whose console to model (default: any of them), or several joined "
+                 "by ','")
+              ->check(CLI::Validator(
+                  [](const std::string& text) {
+                      return console::parseDialects(text) ? std::string() : "not a dialect: " + text;
+                  },
+                  "DIALECT"))
+              ->option_text("ioq3|etlegacy|et|any")
+              ->needs(audit);
     describeRulesOptions(app, opt, audit)
         ->excludes(dialect)
         ->excludes(app.get_option("--list"))

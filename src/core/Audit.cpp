@@ -1,9 +1,7 @@
 #include "Audit.h"
 
 #include "ConsoleFiles.h"
-#include "Reader.h"
 
-#include <algorithm>
 #include <map>
 #include <memory>
 #include <tuple>
@@ -150,11 +148,6 @@ private:
     bool m_silent;
 };
 
-bool onlyLineBreaks(std::string_view text)
-{
-    return std::all_of(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; });
-}
-
 // The readings that come later in reporting order go first, silently, so that each reported
 // place knows every dialect that runs it; then each reading reports what no earlier one did.
 FileStatus auditFiles(
@@ -195,14 +188,9 @@ FileStatus auditText(std::string text, const std::string& path, const Watch& wat
 FileStatus audit(
     const std::string& path, const Watch& watch, DialectSet dialects, AuditSink& sink, const Limits& limits)
 {
-    std::string text;
-    if (const FileStatus status = readWhole(path, text, 0, true); !status)
-        return status;
-    if (onlyLineBreaks(text))
-        return { FileError::NoLines, 0 };
-    // Standard input's parent folder is the empty path: execs look in the current folder.
     Files files;
-    files.openText(path, std::move(text));
+    if (const FileStatus status = files.open(path); !status)
+        return status;
     return auditFiles(files, watch, dialects, sink, limits);
 }
 

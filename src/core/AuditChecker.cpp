@@ -7,11 +7,6 @@ namespace tromel {
 
 namespace {
 
-std::string position(const std::string& file, std::uint64_t line, std::uint64_t column)
-{
-    return oneLine(file) + ':' + std::to_string(line) + ':' + std::to_string(column);
-}
-
 std::string dialectNames(console::DialectSet dialects)
 {
     std::string out;
@@ -72,9 +67,7 @@ public:
     void fields(FieldWriter& out) const override
     {
         const AuditFinding& f = m_finding;
-        out.text("file", f.path, Encoding::Name);
-        out.number("line", f.line);
-        out.number("column", f.column);
+        writePosition(out, f.path, f.line, f.column);
         out.text("name", m_list.names[f.index], Encoding::Latin1);
         out.number("index", f.index);
         out.text("form", f.form, Encoding::Latin1);
@@ -88,9 +81,7 @@ public:
         for (const AuditHop& h : f.via) {
             out.beginObject({});
             out.text("form", h.form, Encoding::Latin1);
-            out.text("file", h.path, Encoding::Name);
-            out.number("line", h.line);
-            out.number("column", h.column);
+            writePosition(out, h.path, h.line, h.column);
             out.text("command", h.command, Encoding::Latin1);
             out.end();
         }
@@ -126,9 +117,7 @@ public:
     }
     void fields(FieldWriter& out) const override
     {
-        out.text("file", m_warning.path, Encoding::Name);
-        out.number("line", m_warning.line);
-        out.number("column", m_warning.column);
+        writePosition(out, m_warning.path, m_warning.line, m_warning.column);
         out.text("message", m_warning.message, Encoding::Name);
         if (!(m_warning.dialects == m_audited))
             writeDialects(out, m_warning.dialects);

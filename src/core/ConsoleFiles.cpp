@@ -40,12 +40,19 @@ bool isBreak(std::string_view text, std::size_t i)
 
 } // namespace
 
+bool onlyLineBreaks(std::string_view text)
+{
+    return std::all_of(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; });
+}
+
 FileStatus Files::open(const std::string& path)
 {
     std::string text;
     const FileStatus status = readWhole(path, text, 0, true);
     if (!status)
         return status;
+    if (onlyLineBreaks(text))
+        return { FileError::NoLines, 0 };
     openText(path, std::move(text));
     if (isStandardInput(path))
         m_base.clear();

@@ -21,6 +21,18 @@ void Checker::jsonHeader(FieldWriter&) const
 {
 }
 
+std::string position(std::string_view path, std::uint64_t line, std::uint64_t column)
+{
+    return oneLine(path) + ':' + std::to_string(line) + ':' + std::to_string(column);
+}
+
+void writePosition(FieldWriter& out, std::string_view path, std::uint64_t line, std::uint64_t column)
+{
+    out.text("file", path, Encoding::Name);
+    out.number("line", line);
+    out.number("column", column);
+}
+
 std::string oneLine(std::string_view text)
 {
     std::string out(text);

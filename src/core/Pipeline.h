@@ -77,6 +77,11 @@ public:
     virtual void jsonHeader(FieldWriter& out) const;
 };
 
+/// "FILE:LINE:COL", where a finding or warning stands.
+std::string position(std::string_view path, std::uint64_t line, std::uint64_t column);
+/// The same place as the fields "file", "line" and "column".
+void writePosition(FieldWriter& out, std::string_view path, std::uint64_t line, std::uint64_t column);
+
 /// Control characters become spaces, so that a name or a command stays on its line and cannot
 /// drive a terminal.
 std::string oneLine(std::string_view text);

@@ -39,7 +39,7 @@ public:
     void text(std::string& out) const override
     {
         const Breach& b = m_breach;
-        out += oneLine(b.path) + ':' + std::to_string(b.line) + ':' + std::to_string(b.column) + ": ";
+        out += position(b.path, b.line, b.column) + ": ";
         out += oneLine(b.rule->name) + ' ' + inQuotes(b.value);
         if (b.onKeyPress)
             out += " on key press";
@@ -54,9 +54,7 @@ public:
     void fields(FieldWriter& out) const override
     {
         const Breach& b = m_breach;
-        out.text("file", b.path, Encoding::Name);
-        out.number("line", b.line);
-        out.number("column", b.column);
+        writePosition(out, b.path, b.line, b.column);
         out.text("name", b.rule->name, Encoding::Latin1);
         out.text("value", b.value, Encoding::Latin1);
         out.boolean("onKeyPress", b.onKeyPress);
@@ -94,8 +92,8 @@ public:
     }
     void text(std::string& out) const override
     {
-        out += oneLine(m_path) + ": " + oneLine(m_rule.name) + " is not set: " + inQuotes(m_rule.command) + " ("
-            + oneLine(m_rulesPath) + ':' + std::to_string(m_rule.line) + ')';
+        out += oneLine(m_path) + ": " + oneLine(m_rule.name) + " is not set: " + inQuotes(m_rule.command)
+            + " (" + oneLine(m_rulesPath) + ':' + std::to_string(m_rule.line) + ')';
     }
     void fields(FieldWriter& out) const override
     {
@@ -121,14 +119,11 @@ public:
     }
     void text(std::string& out) const override
     {
-        out += oneLine(m_path) + ':' + std::to_string(m_line) + ':' + std::to_string(m_column)
-            + ": warning: " + oneLine(m_message);
+        out += position(m_path, m_line, m_column) + ": warning: " + oneLine(m_message);
     }
     void fields(FieldWriter& out) const override
     {
-        out.text("file", m_path, Encoding::Name);
-        out.number("line", m_line);
-        out.number("column", m_column);
+        writePosition(out, m_path, m_line, m_column);
         out.text("message", m_message, Encoding::Name);
     }
 

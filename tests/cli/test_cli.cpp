@@ -215,9 +215,8 @@ TEST_P(WriteError, IsAnErrorWithItsCause)
 INSTANTIATE_TEST_SUITE_P(Outputs, WriteError,
     ::testing::Values(std::vector<std::string> { "@" }, std::vector<std::string> { "--format", "json", "@" },
         std::vector<std::string> { "--audit", "@" }, std::vector<std::string> { "--rules", "@", "@" },
-        std::vector<std::string> { "--info" },
-        std::vector<std::string> { "--info", "@" }, std::vector<std::string> { "--help" },
-        std::vector<std::string> { "--version" }));
+        std::vector<std::string> { "--info" }, std::vector<std::string> { "--info", "@" },
+        std::vector<std::string> { "--help" }, std::vector<std::string> { "--version" }));
 
 TEST_F(Cli, InfoShowsWhatTheWindowLabelsShow)
 {
