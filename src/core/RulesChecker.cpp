@@ -233,8 +233,13 @@ FileStatus RulesChecker::check(const std::string& path, FileReport& report, unsi
     if (const FileStatus status = files.open(path); !status)
         return status;
     Judge judge(m_rules, m_rulesPath, files, report);
-    if (run(files, m_watch, dialectOf(m_rules.engine()), judge) == RunEnd::Cancelled)
+    const RunEnd end = run(files, m_watch, dialectOf(m_rules.engine()), judge);
+    if (end == RunEnd::Cancelled)
         return { FileError::Cancelled, 0 };
+    // Past its budget the model knows where names are written, not the values they get: nothing
+    // can be judged, and "nothing broken" would be a lie.
+    if (end == RunEnd::GaveUp)
+        return { FileError::Failed, 0 };
     if (m_showUnset)
         for (std::size_t k = 0; k < m_rules.rules().size(); ++k)
             if (!judge.everSet(k))

@@ -15,6 +15,14 @@ constexpr const char* kRules = "set sv_hostname x\n"
                                "sv_cvar r_picmip EQ 0\n"
                                "sv_cvar snaps EQ 40\n";
 
+std::string repeated(std::string_view piece, std::size_t times)
+{
+    std::string out;
+    for (std::size_t i = 0; i < times; ++i)
+        out += piece;
+    return out;
+}
+
 struct Outcome {
     int status;
     std::string out;
@@ -84,6 +92,9 @@ INSTANTIATE_TEST_SUITE_P(Runs, RulesCli,
         Case { "onlyLineBreaks", { "--rules", "@", "--engine", "etlegacy" }, "\r\n\n", 0,
             "Total: 0 findings\n",
             "tromel-check: warning: @: file holds only line breaks, nothing to check\n" },
+        Case { "tooCostlyToFollow", { "--rules", "@" },
+            "set a \"" + std::string(1000, ' ') + "\"\n" + repeated("vstr a\n", 100000) + "seta r_picmip 3\n",
+            2, "Total: 0 findings\n", "tromel-check: @: could not be checked\n" },
         Case { "emptyRulesPath", { "--rules", "" }, "", 2, "", "--rules: the path is empty" },
         Case { "missingRules", { "--rules", "nowhere.ini" }, "", 2, "",
             "tromel-check: nowhere.ini: no such file\n" },
