@@ -40,6 +40,8 @@ struct Options {
 };
 
 constexpr int kUsage = 2;
+// A flag's text in the help: nothing, rather than the options it needs or excludes.
+constexpr const char* kFlag = " ";
 
 // Standard output and standard error for a run. Output that cannot be written is an error the run
 // must stop at; its cause is kept for the message.
@@ -241,6 +243,7 @@ CLI::Option* describeRulesOptions(CLI::App& app, Options& opt, CLI::Option* audi
         ->needs(rules);
     app.add_flag(
            "--show-unset", opt.showUnset, "With --rules: also list the ruled cvars a config leaves unset")
+        ->option_text(kFlag)
         ->needs(rules);
     return rules;
 }
@@ -255,9 +258,12 @@ void describeOptions(CLI::App& app, Options& opt)
     app.add_option("--format", opt.format, "Output format")
         ->check(CLI::IsMember({ "text", "json" }))
         ->option_text("text|json");
-    app.add_flag("--info", opt.info, "Print the list's version, date and number of cvars");
+    app.add_flag("--info", opt.info, "Print the list's version, date and number of cvars")
+        ->option_text(kFlag);
     CLI::Option* audit = app.add_flag("--audit", opt.audit,
-        "Read configs as the game's console does and report every command that can set a listed cvar");
+                                "Read configs as the game's console does and report every command that "
+                                "can set a listed cvar")
+                             ->option_text(kFlag);
     CLI::Option* dialect
         = app.add_option("--dialect", opt.dialect,
                  "With --audit: the engines whose console to model (default: any of them), or several joined "
