@@ -1,11 +1,10 @@
-#include "Cli.h"
-#include "TestSupport.h"
+#include "ProcessSupport.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <sstream>
-
+using tromel::testing::Outcome;
+using tromel::testing::runInProcess;
 using tromel::testing::TempDir;
 
 namespace {
@@ -14,12 +13,6 @@ constexpr const char* kRules = "set sv_hostname x\n"
                                "sv_cvar cg_fov IN 90 120\n"
                                "sv_cvar r_picmip EQ 0\n"
                                "sv_cvar snaps EQ 40\n";
-
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
 
 struct Case {
     std::string label;
@@ -36,13 +29,11 @@ protected:
     {
         const std::string rules = m_dir.write("server.cfg", kRules);
         const std::string config = m_dir.write("player.cfg", c.config);
-        std::vector<std::string> args { "tromel-check" };
+        std::vector<std::string> args;
         for (const std::string& o : c.options)
             args.push_back(o == "@" ? rules : o);
         args.push_back(config);
-        std::ostringstream out, err;
-        const int status = tromel::cli::run(args, out, err);
-        return { status, out.str(), err.str() };
+        return runInProcess(args);
     }
 
     std::string expand(std::string text) const
@@ -66,26 +57,28 @@ TEST_P(RulesCli, JudgesWhatAConfigLeaves)
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, RulesCli,
-    ::testing::Values(
-        Case { "lastValueCounts", { "--rules", "@" }, "seta cg_fov 80\nseta cg_fov 100\nseta snaps 40\n", 0,
-            "Total: 0 findings\n" },
+    ::testing::Values(Case { "lastValueCounts", { "--rules", "@" },
+                          "seta cg_fov 80\nseta cg_fov 100\nseta snaps 40\n", 0, "Total: 0 findings\n" },
         Case { "brokenValue", { "--rules", "@" }, "seta cg_fov 100\nseta r_picmip \"3\"\n", 1,
-            "@:2:1: r_picmip \"3\" breaks \"sv_cvar r_picmip EQ 0\" (%:3): forced to \"0\"\nTotal: 1 finding\n" },
+            "@:2:1: r_picmip \"3\" breaks \"sv_cvar r_picmip EQ 0\" (%:3): forced to \"0\"\nTotal: 1 "
+            "finding\n" },
         Case { "keyPress", { "--rules", "@", "--engine", "rtcwpro" }, "bind x \"cg_fov 130\"\n", 1,
             "@:1:9: cg_fov \"130\" on key press breaks \"sv_cvar cg_fov IN 90 120\" (%:2): refused\n"
             "Total: 1 finding\n" },
-        Case { "overriddenIsNotReported", { "--rules", "@" }, "seta r_picmip 3\nexec nowhere\nr_picmip 0\n", 0,
-            "Total: 0 findings\n", "warning: exec \"nowhere.cfg\"" },
-        Case { "unsetListedNotCounted", { "--rules", "@", "--show-unset" }, "seta cg_fov 90\nseta snaps 40\n", 0,
-            "@: r_picmip is not set: \"sv_cvar r_picmip EQ 0\" (%:3)\nTotal: 0 findings\n" },
+        Case { "overriddenIsNotReported", { "--rules", "@" }, "seta r_picmip 3\nexec nowhere\nr_picmip 0\n",
+            0, "Total: 0 findings\n", "warning: exec \"nowhere.cfg\"" },
+        Case { "unsetListedNotCounted", { "--rules", "@", "--show-unset" }, "seta cg_fov 90\nseta snaps 40\n",
+            0, "@: r_picmip is not set: \"sv_cvar r_picmip EQ 0\" (%:3)\nTotal: 0 findings\n" },
         Case { "guessedEngineSaid", { "--rules", "@" }, "", 0, "Total: 0 findings\n",
             "note: %: read as ET: Legacy rules; --engine rtcwpro reads them as RtCW Pro's\n"
             "tromel-check: warning: @: file is empty, nothing to check\n" },
         Case { "emptyRulesPath", { "--rules", "" }, "", 2, "", "--rules: the path is empty" },
-        Case { "missingRules", { "--rules", "nowhere.ini" }, "", 2, "", "tromel-check: nowhere.ini: no such file\n" },
+        Case { "missingRules", { "--rules", "nowhere.ini" }, "", 2, "",
+            "tromel-check: nowhere.ini: no such file\n" },
         Case { "withList", { "--rules", "@", "--list", "x.ini" }, "", 2, "", "--list excludes --rules" },
         Case { "withAudit", { "--rules", "@", "--audit" }, "", 2, "", "--audit excludes --rules" },
-        Case { "withDialect", { "--rules", "@", "--dialect", "et" }, "", 2, "", "--dialect requires --audit" },
+        Case {
+            "withDialect", { "--rules", "@", "--dialect", "et" }, "", 2, "", "--dialect requires --audit" },
         Case { "engineNeedsRules", { "--engine", "etlegacy" }, "", 2, "", "--engine requires --rules" },
         Case { "unknownEngine", { "--rules", "@", "--engine", "q3" }, "", 2, "", "--engine: q3 not in" }),
     tromel::testing::ByLabel());
@@ -93,20 +86,21 @@ INSTANTIATE_TEST_SUITE_P(Runs, RulesCli,
 TEST(RulesCliJson, RulesInsteadOfAListAndUnsetAsNotes)
 {
     TempDir dir;
-    const std::string rules = dir.write("pb.cfg", "pb_sv_cvar cg_fov IN 90 120\npb_sv_cvar r_picmip IN 0 0\n");
+    const std::string rules
+        = dir.write("pb.cfg", "pb_sv_cvar cg_fov IN 90 120\npb_sv_cvar r_picmip IN 0 0\n");
     const std::string config = dir.write("p.cfg", "seta cg_fov 130\n");
-    std::ostringstream out, err;
-    EXPECT_EQ(tromel::cli::run({ "tromel-check", "--format", "json", "--rules", rules, "--show-unset", config },
-                  out, err),
-        1);
-    const auto doc = nlohmann::json::parse(out.str());
+    const Outcome o = runInProcess({ "--format", "json", "--rules", rules, "--show-unset", config });
+    EXPECT_EQ(o.status, 1);
+    const auto doc = nlohmann::json::parse(o.out);
     EXPECT_FALSE(doc.contains("list"));
-    EXPECT_EQ(doc["rules"], (nlohmann::json { { "path", rules }, { "engine", "punkbuster" }, { "count", 2 } }));
+    EXPECT_EQ(
+        doc["rules"], (nlohmann::json { { "path", rules }, { "engine", "punkbuster" }, { "count", 2 } }));
     const auto& file = doc["files"][0];
     EXPECT_EQ(file["findings"][0]["verdict"], "kicked");
     EXPECT_EQ(file["findings"][0]["rule"]["line"], 1);
-    EXPECT_EQ(file["notes"], nlohmann::json::parse(R"([{"file":)" + nlohmann::json(config).dump()
-                                 + R"(,"name":"r_picmip","rule":"pb_sv_cvar r_picmip IN 0 0","ruleLine":2}])"));
+    EXPECT_EQ(file["notes"],
+        nlohmann::json::parse(R"([{"file":)" + nlohmann::json(config).dump()
+            + R"(,"name":"r_picmip","rule":"pb_sv_cvar r_picmip IN 0 0","ruleLine":2}])"));
     EXPECT_EQ(doc["total"], 1);
 }
 

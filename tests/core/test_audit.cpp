@@ -311,19 +311,6 @@ TEST(Audit, HostileShapesFinish)
     EXPECT_EQ(loops.summary, (std::vector<std::string> { "main.cfg:3:1 r_picmip bare" }));
 }
 
-TEST(ConsoleApi, ParsesDialectNames)
-{
-    using console::Dialect;
-    using console::DialectSet;
-    EXPECT_EQ(console::parseDialects("any"), DialectSet::all());
-    EXPECT_EQ(console::parseDialects("both"), DialectSet::all());
-    EXPECT_EQ(console::parseDialects("new"), DialectSet::of(Dialect::EtLegacy));
-    EXPECT_EQ(console::parseDialects("old,ioq3"), DialectSet::of(Dialect::Et).with(Dialect::Ioq3));
-    EXPECT_EQ(console::parseDialects("ET"), std::nullopt);
-    EXPECT_EQ(console::parseDialects(""), std::nullopt);
-    EXPECT_EQ(console::dialectSetName(DialectSet::of(Dialect::Et).with(Dialect::EtLegacy)), "etlegacy,et");
-}
-
 // Rules mode reads the last value the load gave each watched cvar.
 TEST(ConsoleApi, TellsTheValuesTheLoadLeaves)
 {
