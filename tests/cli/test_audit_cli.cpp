@@ -78,6 +78,13 @@ TEST_F(AuditCli, OneLinePerFindingThenTheTotal)
         a + ":4:1: warning: exec \"nowhere.cfg\": " + at("nowhere.cfg") + ": no such file, not followed\n");
 }
 
+TEST_F(AuditCli, PossibleFindingsAreMarked)
+{
+    const std::string a = m_dir.write("a.cfg", "a \"r_a 1\"\nvstr a\n");
+    EXPECT_EQ(run({ a }).out,
+        a + ":1:4: r_a (vstr): r_a 1 [via vstr at " + a + ":2:1] [possible]\nTotal: 1 finding\n");
+}
+
 TEST_F(AuditCli, DialectOptionPicksTheReadings)
 {
     // Only ET splits inside "//"; only ioquake3 splits a binding at every ';'.
@@ -200,6 +207,7 @@ TEST_F(AuditCli, JsonCarriesEveryField)
     const auto& file = doc["files"][0];
     EXPECT_EQ(file["total"], 1);
     EXPECT_EQ(file["warnings"][0]["line"], 3);
+    EXPECT_FALSE(file.contains("warningsLeftOut"));
     const auto& f = file["findings"][0];
     EXPECT_EQ(f,
         nlohmann::json::parse(R"({"file": ")" + a + R"(", "line": 1, "column": 8, "name": "cg_b",

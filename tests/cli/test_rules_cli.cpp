@@ -65,6 +65,8 @@ INSTANTIATE_TEST_SUITE_P(Runs, RulesCli,
         Case { "keyPress", { "--rules", "@", "--engine", "rtcwpro" }, "bind x \"cg_fov 130\"\n", 1,
             "@:1:9: cg_fov \"130\" on key press breaks \"sv_cvar cg_fov IN 90 120\" (%:2): refused\n"
             "Total: 1 finding\n" },
+        Case { "cycleStopsAtItsEnd", { "--rules", "@" }, "seta r_picmip 2\ncycle r_picmip 4 0 2\n", 0,
+            "Total: 0 findings\n" },
         Case { "overriddenIsNotReported", { "--rules", "@" }, "seta r_picmip 3\nexec nowhere\nr_picmip 0\n",
             0, "Total: 0 findings\n", "warning: exec \"nowhere.cfg\"" },
         Case { "unsetListedNotCounted", { "--rules", "@", "--show-unset" }, "seta cg_fov 90\nseta snaps 40\n",

@@ -58,7 +58,7 @@ TEST(ScanConfig, FilesCutIntoPartsMatchThePlainRule)
 {
     TempDir dir;
     const CvarList list = listOf({ "r_a", "b b", " " });
-    std::string config = "\n\r\n";
+    std::string config = "set r_a \n\r\n"; // a first line, then blank ones
     for (std::size_t i = 0; i < 900; ++i)
         config.append(i % 5 == 0 ? "x" : "set r_a ")
             .append(i % 11, i % 4 == 0 ? ' ' : 'b')
