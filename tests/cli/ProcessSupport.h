@@ -1,8 +1,10 @@
 #pragma once
 
-// Runs the real tromel-check, as a user or a script does, on POSIX systems and on Windows.
+// Runs tromel-check: its code in this process, or the real program as a user or a script does, on
+// POSIX systems and on Windows.
 
-#include "../core/TestSupport.h"
+#include "Cli.h"
+#include "TestSupport.h"
 
 #if defined(_WIN32)
 #ifndef WIN32_LEAN_AND_MEAN
@@ -22,6 +24,7 @@ extern char** environ;
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -211,6 +214,15 @@ inline Outcome runCheck(std::vector<std::string> args)
     Launch launch;
     launch.args = std::move(args);
     return runCheck(launch);
+}
+
+// tromel-check's code in this process, its output captured.
+inline Outcome runInProcess(std::vector<std::string> args)
+{
+    args.insert(args.begin(), cli::kProgram);
+    std::ostringstream out, err;
+    const int status = cli::run(args, out, err);
+    return { status, out.str(), err.str() };
 }
 
 } // namespace tromel::testing

@@ -1,4 +1,4 @@
-#include "Cli.h"
+#include "Encoding.h"
 #include "ProcessSupport.h"
 
 #include <gtest/gtest.h>
@@ -8,171 +8,131 @@
 #include <sys/stat.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
-#include <cstdlib>
-#include <sstream>
 
+using tromel::testing::runInProcess;
 using tromel::testing::TempDir;
-using namespace std::string_literals;
 
 namespace {
 
-struct Outcome {
+struct RunCase {
+    const char* label;
+    std::vector<std::string> args; // "{x}" stands for the path of x; "--list {cvars.ini}" comes first
+                                   // unless args have their own --list
     int status;
-    std::string out;
-    std::string err;
+    std::string out; // "{x}" as in args; "~" then a part of it
+    std::string err = {}; // a part of standard error; empty: nothing there
 };
 
-class Cli : public ::testing::Test {
+class Run : public ::testing::TestWithParam<RunCase> {
 protected:
-    Cli() { m_list = m_dir.write("cvars.ini", "Forbidden cvars 1.06-12-2026\nr_a\ncg_b\n\xE9t\xE9\n"); }
-
-    Outcome run(std::vector<std::string> args, bool withList = true) const
+    Run()
     {
-        args.insert(args.begin(), "tromel-check");
-        if (withList)
-            args.insert(args.begin() + 1, { "--list", m_list });
-        std::ostringstream out, err;
-        const int status = tromel::cli::run(args, out, err);
-        return { status, out.str(), err.str() };
+        for (const auto& [name, bytes] : std::vector<std::pair<std::string, std::string>> {
+                 { "cvars.ini", "Forbidden cvars 1.06-12-2026\nr_a\ncg_b\n\xE9t\xE9\n" },
+                 { "a.cfg", "seta r_a 1\r\n\r\nseta \xE9t\xE9 2\nbind x cg_b\n" }, { "ok.cfg", "seta x 1\n" },
+                 { "hit.cfg", "seta r_a 1\n" }, { "b.cfg", "seta cg_b 1\n" }, { "e.cfg", "\r\n" },
+                 { "crlf.cfg", "seta r_a 1\r\n\r\nseta cg_b 1" }, { "d/z.CFG", "seta r_a 1\n" },
+                 { "d/sub/a.cfg", "seta cg_b 1\n" }, { "d/notes.txt", "seta r_a 1\n" },
+                 { "notes/notes.txt", "seta r_a 1\n" }, { "bad.ini", "only two\nr_a\n" },
+                 { "empty.ini", "only a 1.header\n" } })
+            m_dir.write(name, bytes);
+#if !defined(_WIN32)
+        ::mkfifo(m_dir.path("fifo.cfg").c_str(), 0600);
+#endif
     }
 
-    std::string write(const std::string& name, std::string_view bytes) const
+    std::string expand(std::string text) const
     {
-        return m_dir.write(name, bytes);
+        for (std::size_t at; (at = text.find('{')) != std::string::npos;) {
+            const std::size_t end = text.find('}', at);
+            text.replace(at, end + 1 - at, m_dir.path(text.substr(at + 1, end - at - 1)));
+        }
+        return text;
     }
-    std::string path(const std::string& name) const { return m_dir.path(name); }
 
     TempDir m_dir;
-    std::string m_list;
 };
 
-TEST_F(Cli, OneFileIsExactlyTheReport)
+TEST_P(Run, StatusAndOutput)
 {
-    const Outcome o = run({ write("a.cfg", "seta r_a 1\r\n\r\nseta \xE9t\xE9 2\nbind x cg_b\n") });
-    EXPECT_EQ(o.status, 1);
-    EXPECT_EQ(o.out, "Ligne: 0 - r_a\nLigne: 1 - \xE9t\xE9\n \nTotal: 2 cvars interdite\n");
-    EXPECT_EQ(o.err, "");
-}
-
-TEST_F(Cli, CleanFileExitsZero)
-{
-    const Outcome o = run({ write("a.cfg", "seta name player\n") });
-    EXPECT_EQ(o.status, 0);
-    EXPECT_EQ(o.out, " \nTotal: 0 cvars interdite\n");
-}
-
-TEST_F(Cli, SeveralFilesGetHeadersInArgumentOrder)
-{
-    const std::string b = write("b.cfg", "seta cg_b 1\n");
-    const std::string a = write("a.cfg", "seta x 1\n");
-    const Outcome o = run({ b, a });
-    EXPECT_EQ(o.status, 1);
-    EXPECT_EQ(o.out,
-        "==> " + b
-            + " <==\nLigne: 0 - cg_b\n \nTotal: 1 cvars interdite\n\n"
-              "==> "
-            + a + " <==\n \nTotal: 0 cvars interdite\n");
-}
-
-TEST_F(Cli, DirectoriesAreSearchedForCfgInSortedOrder)
-{
-    write("d/z.CFG", "seta r_a 1\n");
-    write("d/sub/a.cfg", "seta cg_b 1\n");
-    write("d/notes.txt", "seta r_a 1\n");
-    const Outcome o = run({ path("d") });
-    EXPECT_EQ(o.status, 1);
-    EXPECT_EQ(o.out,
-        "==> " + path("d/sub/a.cfg")
-            + " <==\nLigne: 0 - cg_b\n \nTotal: 1 cvars interdite\n\n"
-              "==> "
-            + path("d/z.CFG") + " <==\nLigne: 0 - r_a\n \nTotal: 1 cvars interdite\n");
-}
-
-TEST_F(Cli, FolderWithoutConfigsIsAnError)
-{
-    write("d/notes.txt", "seta r_a 1\n");
-    const std::string ok = write("ok.cfg", "seta x 1\n");
-    const Outcome o = run({ path("d"), ok });
-    EXPECT_EQ(o.status, 2);
-    EXPECT_NE(o.err.find(path("d") + ": no .cfg files found"), std::string::npos) << o.err;
-    EXPECT_EQ(o.out, "==> " + ok + " <==\n \nTotal: 0 cvars interdite\n");
-}
-
-TEST_F(Cli, EmptyConfigWarnsWithoutReport)
-{
-    const Outcome o = run({ write("e.cfg", "\r\n") });
-    EXPECT_EQ(o.status, 0);
-    EXPECT_EQ(o.out, "");
-    EXPECT_NE(o.err.find("warning"), std::string::npos);
-}
-
-struct StatusCase {
-    const char* label;
-    std::vector<std::string> args; // "@x" stands for the temp path of x
-    int status;
-    const char* errSubstring;
-};
-
-class Status : public Cli, public ::testing::WithParamInterface<StatusCase> { };
-
-TEST_P(Status, ExitStatusAndMessage)
-{
-    write("ok.cfg", "seta x 1\n");
-    write("hit.cfg", "seta r_a 1\n");
-    write("bad.ini", "only two\nr_a\n");
-    write("empty.ini", "only a 1.header\n");
-#if !defined(_WIN32)
-    ::mkfifo(path("fifo.cfg").c_str(), 0600);
-#endif
+    const RunCase& c = GetParam();
     std::vector<std::string> args;
-    for (const std::string& a : GetParam().args)
-        args.push_back(a.rfind('@', 0) == 0 ? path(a.substr(1)) : a);
-    const Outcome o = run(args, false);
-    EXPECT_EQ(o.status, GetParam().status) << o.err;
-    EXPECT_NE(o.err.find(GetParam().errSubstring), std::string::npos) << o.err;
+    if (std::find(c.args.begin(), c.args.end(), "--list") == c.args.end())
+        args = { "--list", expand("{cvars.ini}") };
+    for (const std::string& a : c.args)
+        args.push_back(expand(a));
+    const tromel::testing::Outcome o = runInProcess(args);
+    EXPECT_EQ(o.status, c.status) << o.err;
+    if (c.out.starts_with('~'))
+        EXPECT_NE(o.out.find(expand(c.out.substr(1))), std::string::npos) << o.out;
+    else
+        EXPECT_EQ(o.out, expand(c.out));
+    if (c.err.empty())
+        EXPECT_EQ(o.err, "");
+    else
+        EXPECT_NE(o.err.find(expand(c.err)), std::string::npos) << o.err;
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, Status,
-    ::testing::Values(StatusCase { "clean", { "--list", "@cvars.ini", "@ok.cfg" }, 0, "" },
-        StatusCase { "found", { "--list", "@cvars.ini", "@ok.cfg", "@hit.cfg" }, 1, "" },
-        StatusCase { "missingFileWins", { "--list", "@cvars.ini", "@hit.cfg", "@none.cfg" }, 2,
-            "none.cfg: no such file" },
-        StatusCase { "missingList", { "--list", "@no.ini", "@ok.cfg" }, 2, "cvars.ini not found." },
-        StatusCase { "listIsDirectory", { "--list", "@", "@ok.cfg" }, 2, "cvars.ini not found." },
-        StatusCase { "malformedHeader", { "--list", "@bad.ini", "@ok.cfg" }, 2,
+const std::string kClean = " \nTotal: 0 cvars interdite\n";
+
+INSTANTIATE_TEST_SUITE_P(Cases, Run,
+    ::testing::Values(RunCase { "oneFileIsExactlyTheReport", { "{a.cfg}" }, 1,
+                          "Ligne: 0 - r_a\nLigne: 1 - \xE9t\xE9\n \nTotal: 2 cvars interdite\n" },
+        RunCase { "clean", { "{ok.cfg}" }, 0, kClean },
+        RunCase { "crlfWithoutFinalBreak", { "{crlf.cfg}" }, 1,
+            "Ligne: 0 - r_a\nLigne: 1 - cg_b\n \nTotal: 2 cvars interdite\n" },
+        RunCase { "headersInArgumentOrder", { "{b.cfg}", "{ok.cfg}" }, 1,
+            "==> {b.cfg} <==\nLigne: 0 - cg_b\n \nTotal: 1 cvars interdite\n\n==> {ok.cfg} <==\n" + kClean },
+        RunCase { "foldersSearchedForCfgSorted", { "{d}" }, 1,
+            "==> {d/sub/a.cfg} <==\nLigne: 0 - cg_b\n \nTotal: 1 cvars interdite\n\n"
+            "==> {d/z.CFG} <==\nLigne: 0 - r_a\n \nTotal: 1 cvars interdite\n" },
+        RunCase { "folderWithoutConfigs", { "{notes}", "{ok.cfg}" }, 2, "==> {ok.cfg} <==\n" + kClean,
+            "{notes}: no .cfg files found" },
+        RunCase { "emptyConfigWarns", { "{e.cfg}" }, 0, "", "warning" },
+        RunCase { "missingFileWins", { "{hit.cfg}", "{none.cfg}" }, 2, "~Ligne: 0 - r_a",
+            "{none.cfg}: no such file" },
+        RunCase { "missingList", { "--list", "{no.ini}", "{ok.cfg}" }, 2, "", "cvars.ini not found." },
+        RunCase { "listIsDirectory", { "--list", "{}", "{ok.cfg}" }, 2, "", "cvars.ini not found." },
+        RunCase { "malformedHeader", { "--list", "{bad.ini}", "{ok.cfg}" }, 2, "",
             "at least three space-separated fields" },
-        StatusCase { "noFiles", { "--list", "@cvars.ini" }, 2, "no config file given" },
-        StatusCase { "unknownOption", { "--bogus", "@ok.cfg" }, 2, "--help" },
-        StatusCase { "badFormat", { "--format", "xml", "@ok.cfg" }, 2, "--help" },
-        StatusCase { "emptyListPath", { "--list", "", "@ok.cfg" }, 2, "--list: the path is empty" },
-        StatusCase { "dialectWithoutAudit", { "--list", "@cvars.ini", "--dialect", "old", "@ok.cfg" }, 2,
-            "--dialect requires --audit" },
-        StatusCase { "listWithoutNames", { "--list", "@empty.ini", "@hit.cfg" }, 0,
-            "empty.ini: list has no names: nothing can be found" }),
+        RunCase { "noFiles", {}, 2, "", "no config file given" },
+        RunCase { "unknownOption", { "--bogus", "{ok.cfg}" }, 2, "", "--help" },
+        RunCase { "leadingDashWithoutSeparator", { "-x.cfg" }, 2, "", "-x.cfg" },
+        RunCase { "badFormat", { "--format", "xml", "{ok.cfg}" }, 2, "", "--help" },
+        RunCase { "emptyListPath", { "--list", "", "{ok.cfg}" }, 2, "", "--list: the path is empty" },
+        RunCase {
+            "dialectWithoutAudit", { "--dialect", "old", "{ok.cfg}" }, 2, "", "--dialect requires --audit" },
+        RunCase { "listWithoutNames", { "--list", "{empty.ini}", "{hit.cfg}" }, 0, kClean,
+            "empty.ini: list has no names: nothing can be found" },
+        RunCase { "info", { "--info" }, 0, "Version: 1\nDate: 06-12-2026\nCvars: 3\n" },
+        RunCase { "help", { "--help" }, 0, "~--list" },
+        RunCase { "version", { "--version" }, 0, "tromel-check (Tromel Rimbolt) 0.1\n" }),
     tromel::testing::ByLabel());
 #if defined(_WIN32)
-INSTANTIATE_TEST_SUITE_P(Windows, Status,
-    ::testing::Values(
-        StatusCase { "device", { "--list", "@cvars.ini", "@nul.cfg" }, 2, "nul.cfg: not a regular file" }),
+INSTANTIATE_TEST_SUITE_P(Windows, Run,
+    ::testing::Values(RunCase { "device", { "{nul.cfg}" }, 2, "", "nul.cfg: not a regular file" }),
     tromel::testing::ByLabel());
 #else
-INSTANTIATE_TEST_SUITE_P(Posix, Status,
-    ::testing::Values(
-        StatusCase { "fifo", { "--list", "@cvars.ini", "@fifo.cfg" }, 2, "fifo.cfg: not a regular file" }),
+INSTANTIATE_TEST_SUITE_P(Posix, Run,
+    ::testing::Values(RunCase { "fifo", { "{fifo.cfg}" }, 2, "", "fifo.cfg: not a regular file" }),
     tromel::testing::ByLabel());
 #endif
 
-TEST_F(Cli, JsonIsValidForAnyByte)
+TEST(Json, IsValidForAnyByte)
 {
-    const std::string weird = write("w\xFF\xE9.cfg", "seta \xE9t\xE9 1\n");
-    const Outcome o = run({ "--format", "json", weird, path("missing.cfg") });
+    TempDir dir;
+    const std::string list = dir.write("cvars.ini", "Forbidden cvars 1.06-12-2026\nr_a\ncg_b\n\xE9t\xE9\n");
+    const std::string weird = dir.write("w\xFF\xE9.cfg", "seta \xE9t\xE9 1\n");
+    const tromel::testing::Outcome o
+        = runInProcess({ "--list", list, "--format", "json", weird, dir.path("missing.cfg") });
     EXPECT_EQ(o.status, 2);
     const auto doc = nlohmann::json::parse(o.out); // throws on invalid UTF-8 or syntax
-    EXPECT_EQ(doc["list"]["version"], "1");
-    EXPECT_EQ(doc["list"]["date"], "06-12-2026");
-    EXPECT_EQ(doc["list"]["count"], 3);
+    EXPECT_EQ(doc["list"],
+        (nlohmann::json { { "path", list }, { "version", "1" }, { "date", "06-12-2026" }, { "count", 3 } }));
     ASSERT_EQ(doc["files"].size(), 2U);
+    EXPECT_EQ(doc["files"][0]["path"], tromel::nameToUtf8(weird));
     EXPECT_EQ(doc["files"][0]["findings"][0]["name"], "\u00e9t\u00e9");
     EXPECT_EQ(doc["files"][0]["findings"][0]["line"], 0);
     EXPECT_EQ(doc["files"][0]["total"], 1);
@@ -194,16 +154,17 @@ protected:
     }
 };
 
-class WriteError : public Cli, public ::testing::WithParamInterface<std::vector<std::string>> { };
+class WriteError : public ::testing::TestWithParam<std::vector<std::string>> { };
 
 TEST_P(WriteError, IsAnErrorWithItsCause)
 {
-    write("hit.cfg", "seta r_a 1\n");
-    std::vector<std::string> args { "tromel-check" };
+    TempDir dir;
+    const std::string hit = dir.write("hit.cfg", "seta r_a 1\n");
+    std::vector<std::string> args { tromel::cli::kProgram };
     if (GetParam()[0] != "--rules")
-        args.insert(args.end(), { "--list", m_list });
+        args.insert(args.end(), { "--list", dir.write("l.ini", "l v 1.x\nr_a\n") });
     for (const std::string& a : GetParam())
-        args.push_back(a == "@" ? path("hit.cfg") : a);
+        args.push_back(a == "@" ? hit : a);
     FullDisk full;
     std::ostream out(&full);
     std::ostringstream err;
@@ -217,34 +178,6 @@ INSTANTIATE_TEST_SUITE_P(Outputs, WriteError,
         std::vector<std::string> { "--audit", "@" }, std::vector<std::string> { "--rules", "@", "@" },
         std::vector<std::string> { "--info" }, std::vector<std::string> { "--info", "@" },
         std::vector<std::string> { "--help" }, std::vector<std::string> { "--version" }));
-
-TEST_F(Cli, InfoShowsWhatTheWindowLabelsShow)
-{
-    const Outcome o = run({ "--info" });
-    EXPECT_EQ(o.status, 0);
-    EXPECT_EQ(o.out, "Version: 1\nDate: 06-12-2026\nCvars: 3\n");
-}
-
-TEST_F(Cli, HelpAndVersionGoToStdout)
-{
-    const Outcome help = run({ "--help" }, false);
-    EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("--list"), std::string::npos);
-    const Outcome version = run({ "--version" }, false);
-    EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out, "tromel-check (Tromel Rimbolt) 0.1\n");
-}
-
-TEST_F(Cli, DoubleDashAllowsLeadingDashPaths)
-{
-    write("-x.cfg", "seta r_a 1\n");
-    const std::filesystem::path cwd = std::filesystem::current_path();
-    std::filesystem::current_path(m_dir.path());
-    const Outcome o = run({ "--", "-x.cfg" });
-    std::filesystem::current_path(cwd);
-    EXPECT_EQ(o.status, 1) << o.err;
-    EXPECT_EQ(o.out, "Ligne: 0 - r_a\n \nTotal: 1 cvars interdite\n");
-}
 
 // The real executable finds the list beside itself, whatever the working directory.
 TEST(CliBinary, DefaultListIsBesideTheExecutable)

@@ -1,11 +1,10 @@
-#include "Cli.h"
-#include "TestSupport.h"
+#include "ProcessSupport.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <sstream>
-
+using tromel::testing::Outcome;
+using tromel::testing::runInProcess;
 using tromel::testing::TempDir;
 
 namespace {
@@ -23,12 +22,6 @@ std::string repeated(std::string_view piece, std::size_t times)
     return out;
 }
 
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
-
 struct Case {
     std::string label;
     std::vector<std::string> options; // before the config; "@" is the rules file
@@ -44,13 +37,11 @@ protected:
     {
         const std::string rules = m_dir.write("server.cfg", kRules);
         const std::string config = m_dir.write("player.cfg", c.config);
-        std::vector<std::string> args { "tromel-check" };
+        std::vector<std::string> args;
         for (const std::string& o : c.options)
             args.push_back(o == "@" ? rules : o);
         args.push_back(config);
-        std::ostringstream out, err;
-        const int status = tromel::cli::run(args, out, err);
-        return { status, out.str(), err.str() };
+        return runInProcess(args);
     }
 
     std::string expand(std::string text) const
@@ -82,6 +73,8 @@ INSTANTIATE_TEST_SUITE_P(Runs, RulesCli,
         Case { "keyPress", { "--rules", "@", "--engine", "rtcwpro" }, "bind x \"cg_fov 130\"\n", 1,
             "@:1:9: cg_fov \"130\" on key press breaks \"sv_cvar cg_fov IN 90 120\" (%:2): refused\n"
             "Total: 1 finding\n" },
+        Case { "cycleStopsAtItsEnd", { "--rules", "@" }, "seta r_picmip 2\ncycle r_picmip 4 0 2\n", 0,
+            "Total: 0 findings\n" },
         Case { "overriddenIsNotReported", { "--rules", "@" }, "seta r_picmip 3\nexec nowhere\nr_picmip 0\n",
             0, "Total: 0 findings\n", "warning: exec \"nowhere.cfg\"" },
         Case { "unsetListedNotCounted", { "--rules", "@", "--show-unset" }, "seta cg_fov 90\nseta snaps 40\n",
@@ -112,11 +105,9 @@ TEST(RulesCliJson, RulesInsteadOfAListAndUnsetAsNotes)
     const std::string rules
         = dir.write("pb.cfg", "pb_sv_cvar cg_fov IN 90 120\npb_sv_cvar r_picmip IN 0 0\n");
     const std::string config = dir.write("p.cfg", "seta cg_fov 130\n");
-    std::ostringstream out, err;
-    EXPECT_EQ(tromel::cli::run(
-                  { "tromel-check", "--format", "json", "--rules", rules, "--show-unset", config }, out, err),
-        1);
-    const auto doc = nlohmann::json::parse(out.str());
+    const Outcome o = runInProcess({ "--format", "json", "--rules", rules, "--show-unset", config });
+    EXPECT_EQ(o.status, 1);
+    const auto doc = nlohmann::json::parse(o.out);
     EXPECT_FALSE(doc.contains("list"));
     EXPECT_EQ(
         doc["rules"], (nlohmann::json { { "path", rules }, { "engine", "punkbuster" }, { "count", 2 } }));

@@ -173,7 +173,7 @@ INSTANTIATE_TEST_SUITE_P(Forms, Console,
             "// seta r_picmip 5\necho seta r_picmip 5\nsay \"r_picmip 5\"\nseta cl_note \"r_picmip\"\nseta "
             "r_picmip\nseta r_picmip2 5\nset a \"r_picmip 5\"\nbind x \"say r_picmip 5\"",
             {} },
-        Case { "usageErrors", "cycle r_picmip 0\nreset r_picmip 1\nvstr a b\nset a \"r_picmip 5\"\nexec s1 x",
+        Case { "usageErrors", "set a \"r_picmip 5\"\ncycle r_picmip 0\nreset r_picmip 1\nvstr a b\nexec s1 x",
             {} },
         Case { "vstrChainAndKeys", "set a \"vstr b\"\nset b \"r_picmip 5\"\nbind x \"vstr a\"",
             { "main.cfg:2:8 r_picmip bind key" } },
@@ -185,6 +185,7 @@ INSTANTIATE_TEST_SUITE_P(Forms, Console,
         Case { "execByVstrAndBind", "set go \"exec kits\\Medic\"\nvstr go\nbind x \"exec /other\"",
             { "kits/medic.cfg:1:1 cg_fov vstr", "other.cfg:1:1 r_picmip bind key" },
             { { "kits/medic.cfg", "cg_fov 1" }, { "other.cfg", "r_picmip 5" } } },
+        Case { "execDotFolder", "exec ./s1", { "s1.cfg:1:1 r_picmip exec" } },
         Case { "execLooksBesideTheConfigOnly", "exec sub/a\nexec ../s1", { "b.cfg:1:1 r_picmip exec" },
             { { "sub/a.cfg", "exec b" }, { "b.cfg", "r_picmip 1" } } },
         Case { "execCycleFillsTheBuffer", "exec other\nseta r_picmip 1",
@@ -309,19 +310,6 @@ TEST(Audit, HostileShapesFinish)
     const Collect loops = auditOf("set a \"vstr a\"\n" + repeated("vstr a;", 4) + "\nr_picmip 1",
         console::DialectSet::all(), console::Limits { 8192, 0, 0 });
     EXPECT_EQ(loops.summary, (std::vector<std::string> { "main.cfg:3:1 r_picmip bare" }));
-}
-
-TEST(ConsoleApi, ParsesDialectNames)
-{
-    using console::Dialect;
-    using console::DialectSet;
-    EXPECT_EQ(console::parseDialects("any"), DialectSet::all());
-    EXPECT_EQ(console::parseDialects("both"), DialectSet::all());
-    EXPECT_EQ(console::parseDialects("new"), DialectSet::of(Dialect::EtLegacy));
-    EXPECT_EQ(console::parseDialects("old,ioq3"), DialectSet::of(Dialect::Et).with(Dialect::Ioq3));
-    EXPECT_EQ(console::parseDialects("ET"), std::nullopt);
-    EXPECT_EQ(console::parseDialects(""), std::nullopt);
-    EXPECT_EQ(console::dialectSetName(DialectSet::of(Dialect::Et).with(Dialect::EtLegacy)), "etlegacy,et");
 }
 
 // Rules mode reads the last value the load gave each watched cvar.

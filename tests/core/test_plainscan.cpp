@@ -1,5 +1,6 @@
 #include "CvarList.h"
 #include "PlainScan.h"
+#include "ReferenceScan.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -49,6 +50,31 @@ TEST(ScanConfig, StopsWhenCancelled)
         EXPECT_EQ(r.file.error, FileError::Cancelled) << parts;
         EXPECT_LT(got.findings.size(), 100000U) << parts;
     }
+}
+
+// A file cut into parts scanned on several threads gives what one scan of it gives: lines of every
+// length and break, blank runs, and matches on the seams between parts and reads.
+TEST(ScanConfig, FilesCutIntoPartsMatchThePlainRule)
+{
+    TempDir dir;
+    const CvarList list = listOf({ "r_a", "b b", " " });
+    std::string config = "set r_a \n\r\n"; // a first line, then blank ones
+    for (std::size_t i = 0; i < 900; ++i)
+        config.append(i % 5 == 0 ? "x" : "set r_a ")
+            .append(i % 11, i % 4 == 0 ? ' ' : 'b')
+            .append(i % 3 == 0   ? "\r\n"
+                    : i % 7 == 0 ? "\n\n"
+                                 : "\r");
+    config += std::string(5000, 'x') + " b b set";
+    const std::string path = dir.write("c.cfg", config);
+    const Matcher matcher(list);
+    for (std::size_t parts : { 2U, 7U, 40U })
+        for (std::size_t chunk : { 64U, 4096U }) {
+            const tromel::testing::Scanned r
+                = tromel::testing::scanFile(path, matcher, ScanPlan { 4, parts, chunk });
+            EXPECT_EQ(r.lines, LineList(config).size()) << parts << ' ' << chunk;
+            EXPECT_EQ(r.findings, reference::scan(config, list)) << parts << ' ' << chunk;
+        }
 }
 
 } // namespace

@@ -9,12 +9,10 @@
 
 #include "Audit.h"
 #include "ConsoleFiles.h"
+#include "FuzzSupport.h"
 #include "ReferenceConsole.h"
 
 #include <unistd.h>
-
-#include <cstdio>
-#include <cstdlib>
 
 #include <filesystem>
 #include <fstream>
@@ -24,100 +22,23 @@ namespace {
 
 using namespace tromel;
 
-namespace fuzz {
-// A mismatch must stop the fuzzer with the input saved, like a crash does.
-void require(bool ok, const char* what)
-{
-    if (!ok) {
-        std::fprintf(stderr, "MISMATCH: %s\n", what);
-        std::abort();
-    }
-}
-} // namespace fuzz
 using console::Dialect;
 
 const std::vector<std::string> kNames
     = { "", "r_picmip", "cg_fov", "a", "B", "cpm", "com_maxfps", "cl_x y", "R_PICMIP" };
 
-const std::vector<std::string> kPieces = {
-    "seta ",
-    "set ",
-    "sets ",
-    "setu ",
-    "r_picmip",
-    "cg_fov",
-    "R_PicMip",
-    " ",
-    "\t",
-    "5",
-    "0",
-    ";",
-    "\"",
-    "//",
-    "/*",
-    "*/",
-    "/*/",
-    "\n",
-    "\r",
-    "\r\n",
-    "\xa0",
-    "\xc2\xa0",
-    "\xe0\x80\xa0",
-    "\xef\xbb\xbf",
-    "\xff",
-    "vstr ",
-    "a",
-    "b",
-    "B",
-    "set a ",
-    "set b \"",
-    "bind x ",
-    "bind 0x78 ",
-    "bind ESCAPE ",
-    "bind RIGHTALT ",
-    "bind x \"+attack;",
-    "+vstr a b",
-    "exec s1",
-    "execq s2",
-    "exec main",
-    "exec loop",
-    "exec big",
-    "exec Sub\\S1",
-    "wait",
-    "wait -1",
-    "wait 0",
-    "echo ",
-    "echo vstr a",
-    "toggle ",
-    "cycle ",
-    "reset ",
-    "unset ",
-    "unbind x",
-    "unbindall",
-    "http://",
-    ":",
-    " unsafe",
-    "cpm ",
-    "cl_activeAction ",
-    std::string(1000, 'x'),
-    std::string(500, 'y'),
-    "\"cl_x y\" 1",
-    "x",
-    "\0",
-    "1",
-    "print ",
-    "\"\"",
-    "/",
-    "*",
-};
+const std::vector<std::string> kPieces = { "seta ", "set ", "sets ", "setu ", "r_picmip", "cg_fov",
+    "R_PicMip", " ", "\t", "5", "0", ";", "\"", "//", "/*", "*/", "/*/", "\n", "\r", "\r\n", "\xa0",
+    "\xc2\xa0", "\xe0\x80\xa0", "\xef\xbb\xbf", "\xff", "vstr ", "a", "b", "B", "set a ", "set b \"",
+    "bind x ", "bind 0x78 ", "bind ESCAPE ", "bind RIGHTALT ", "bind x \"+attack;", "+vstr a b", "exec s1",
+    "execq s2", "exec main", "exec loop", "exec big", "exec Sub\\S1", "wait", "wait -1", "wait 0", "echo ",
+    "echo vstr a", "toggle ", "cycle ", "reset ", "unset ", "unbind x", "unbindall", "http://", ":",
+    " unsafe", "cpm ", "cl_activeAction ", std::string(1000, 'x'), std::string(500, 'y'), "\"cl_x y\" 1", "x",
+    "\0", "1", "print ", "\"\"", "/", "*" };
 
-const std::map<std::string, std::string> kFiles = {
-    { "s1.cfg", "r_picmip 5" },
-    { "s2.cfg", "/*" },
-    { "s3.cfg", "vstr a\ncg_fov 1" },
-    { "loop.cfg", "exec loop\nr_picmip 2" },
-    { "big.cfg", std::string(5000, ';') + "cg_fov 3" },
-};
+const std::map<std::string, std::string> kFiles
+    = { { "s1.cfg", "r_picmip 5" }, { "s2.cfg", "/*" }, { "s3.cfg", "vstr a\ncg_fov 1" },
+          { "loop.cfg", "exec loop\nr_picmip 2" }, { "big.cfg", std::string(5000, ';') + "cg_fov 3" } };
 
 const std::filesystem::path& folder()
 {

@@ -1,25 +1,11 @@
 // Server rules: any bytes read as a rules file by each engine give rules that can be found by
 // name and judged on any value, with lines inside the file and a bounded count of warnings.
 
+#include "FuzzSupport.h"
 #include "Rules.h"
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-
-namespace tromel::fuzz {
-
-// A mismatch must stop the fuzzer with the input saved, like a crash does.
-void require(bool ok, const char* what)
-{
-    if (!ok) {
-        std::fprintf(stderr, "MISMATCH: %s\n", what);
-        std::abort();
-    }
-}
-
-} // namespace tromel::fuzz
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size)
 {

@@ -1,6 +1,6 @@
-// The program keeps nothing on disk. Start-up, browsing through the real file chooser and
-// validating run with HOME, every XDG_* home and the temp folder pointed at an empty folder,
-// which must stay empty, and with XDG_RUNTIME_DIR unset. The environment is set before the
+// The program keeps nothing on disk. Start-up, browsing through the real file chooser (checked on
+// the way) and validating run with HOME, every XDG_* home and the temp folder pointed at an empty
+// folder, which must stay empty, and with XDG_RUNTIME_DIR unset. The environment is set before the
 // application object exists, as Qt reads it then.
 #include "Application.h"
 #include "Form1.h"
@@ -71,9 +71,25 @@ private slots:
             form.show();
             QVERIFY(QTest::qWaitForWindowExposed(&form));
 
-            whenModal<QFileDialog>([&](QFileDialog* dialog) { chooseFile(dialog, cfg); });
+            QString title, directory;
+            QStringList filters;
+            QFileDialog::FileMode mode = QFileDialog::AnyFile;
+            bool widgets = false;
+            whenModal<QFileDialog>([&](QFileDialog* dialog) {
+                title = dialog->windowTitle();
+                filters = dialog->nameFilters();
+                mode = dialog->fileMode();
+                directory = dialog->directory().absolutePath();
+                widgets = dialog->testOption(QFileDialog::DontUseNativeDialog);
+                chooseFile(dialog, cfg);
+            });
             QTest::mouseClick(form.findChild<QPushButton*>("Command1"), Qt::LeftButton);
             QCOMPARE(QString::fromStdString(form.cfgPath()), QDir::toNativeSeparators(cfg));
+            QCOMPARE(title, QStringLiteral("Choississez un fichier de configuration..."));
+            QCOMPARE(filters, QStringList { "Config ET (*.cfg)" });
+            QCOMPARE(mode, QFileDialog::ExistingFile);
+            QCOMPARE(directory, QDir::currentPath()); // where the program was started
+            QVERIFY(widgets);
             QTest::mouseClick(form.findChild<QPushButton*>("Command2"), Qt::LeftButton);
             QVERIFY(QTest::qWaitFor([&] { return !form.checking(); }, 60000));
             QCOMPARE(items(form.findChild<QAbstractItemView*>("List1")).value(0),

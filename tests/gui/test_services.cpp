@@ -3,7 +3,6 @@
 
 #include <QAbstractButton>
 #include <QCoreApplication>
-#include <QFileDialog>
 #include <QMessageBox>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -12,9 +11,7 @@
 #include <cstdio>
 
 using namespace tromel::gui;
-using tromel::gui::test::chooseFile;
 using tromel::gui::test::whenModal;
-using tromel::gui::test::writeFile;
 
 class ServicesTest : public QObject {
     Q_OBJECT
@@ -43,47 +40,6 @@ private slots:
         QCOMPARE(title, QStringLiteral("Tromel Rimbolt: CFG"));
         QCOMPARE(text, QStringLiteral("Cfg not found."));
         QCOMPARE(buttons.size(), 1);
-    }
-
-    void fileChooser_data()
-    {
-        QTest::addColumn<bool>("choose");
-        QTest::newRow("choose") << true;
-        QTest::newRow("cancel") << false;
-    }
-    void fileChooser()
-    {
-        QFETCH(bool, choose);
-        QTemporaryDir dir;
-        const QString file = dir.filePath("my.cfg");
-        QVERIFY(writeFile(file, "seta r_a 1\n"));
-
-        QtFormServices services(uniqueKey());
-        QString title, directory;
-        QStringList filters;
-        QFileDialog::FileMode mode = QFileDialog::AnyFile;
-        bool widgets = false;
-        whenModal<QFileDialog>([&](QFileDialog* dialog) {
-            title = dialog->windowTitle();
-            filters = dialog->nameFilters();
-            mode = dialog->fileMode();
-            directory = dialog->directory().absolutePath();
-            widgets = dialog->testOption(QFileDialog::DontUseNativeDialog);
-            if (choose) {
-                chooseFile(dialog, file);
-            } else {
-                dialog->reject();
-            }
-        });
-        const QString answer
-            = services.ShowOpenFile(QStringLiteral("Choississez un fichier de configuration..."),
-                QStringLiteral("Config ET (*.cfg)"), dir.path());
-        QCOMPARE(answer, choose ? QDir::toNativeSeparators(file) : QString());
-        QCOMPARE(title, QStringLiteral("Choississez un fichier de configuration..."));
-        QCOMPARE(filters, QStringList { "Config ET (*.cfg)" });
-        QCOMPARE(mode, QFileDialog::ExistingFile);
-        QCOMPARE(directory, QDir(dir.path()).absolutePath());
-        QVERIFY(widgets);
     }
 
     void singleInstance()
