@@ -23,7 +23,7 @@ function(tromel_add_test)
         tromel_use_googletest()
         target_link_libraries(${ARG_NAME} PRIVATE GTest::gtest_main)
         include(GoogleTest)
-        gtest_discover_tests(${ARG_NAME} DISCOVERY_TIMEOUT 60 DISCOVERY_MODE ${mode}
+        gtest_discover_tests(${ARG_NAME} DISCOVERY_TIMEOUT 60 DISCOVERY_MODE ${mode} NO_PRETTY_VALUES
             PROPERTIES ENVIRONMENT "${env}")
     else()
         add_test(NAME ${ARG_NAME} COMMAND ${ARG_NAME})

@@ -9,6 +9,7 @@
 #endif
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 
 using tromel::testing::runInProcess;
@@ -177,7 +178,16 @@ INSTANTIATE_TEST_SUITE_P(Outputs, WriteError,
     ::testing::Values(std::vector<std::string> { "@" }, std::vector<std::string> { "--format", "json", "@" },
         std::vector<std::string> { "--audit", "@" }, std::vector<std::string> { "--rules", "@", "@" },
         std::vector<std::string> { "--info" }, std::vector<std::string> { "--info", "@" },
-        std::vector<std::string> { "--help" }, std::vector<std::string> { "--version" }));
+        std::vector<std::string> { "--help" }, std::vector<std::string> { "--version" }),
+    [](const ::testing::TestParamInfo<std::vector<std::string>>& row) {
+        std::string name; // "--format json @" is format_json_file
+        for (const std::string& arg : row.param) {
+            name += name.empty() ? "" : "_";
+            for (const char c : arg == "@" ? std::string("file") : arg)
+                name += std::isalnum(static_cast<unsigned char>(c)) != 0 ? std::string(1, c) : "";
+        }
+        return name;
+    });
 
 // The real executable finds the list beside itself, whatever the working directory.
 TEST(CliBinary, DefaultListIsBesideTheExecutable)

@@ -127,7 +127,7 @@ TEST_P(Jobs, OutputKeepsTheArgumentOrder)
     EXPECT_TRUE(r.anyFound);
 }
 
-INSTANTIATE_TEST_SUITE_P(Threads, Jobs, ::testing::Values(1U, 2U, 5U));
+INSTANTIATE_TEST_SUITE_P(Threads, Jobs, ::testing::Values(1U, 2U, 5U), ::testing::PrintToStringParamName());
 
 TEST(Runner, OneFileFailingLeavesTheOthers)
 {
