@@ -180,12 +180,14 @@ inline Outcome runCheck(const Launch& launch)
 
     const pid_t pid = ::fork();
     if (pid == 0) {
+        // Opened before the switch to nobody, who may not reach the build tree (a 0700 clone).
+        const int exe = ::open(binary.c_str(), O_RDONLY | O_CLOEXEC);
         const int in = ::open(inPath.c_str(), O_RDONLY);
         const std::string outTo = launch.stdoutPath.empty() ? outPath.string() : launch.stdoutPath;
         const int out
             = launch.stdoutPath == "closed" ? 0 : ::open(outTo.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
         const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-        if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(err, 2) < 0)
+        if (exe < 0 || in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(err, 2) < 0)
             ::_exit(126);
         if (launch.stdoutPath == "closed" ? ::close(1) != 0 : ::dup2(out, 1) < 0)
             ::_exit(126);
@@ -195,7 +197,7 @@ inline Outcome runCheck(const Launch& launch)
             && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
             ::_exit(125);
         ::alarm(60);
-        ::execve(binary.c_str(), argv.data(), launch.env.empty() ? environ : envp.data());
+        ::fexecve(exe, argv.data(), launch.env.empty() ? environ : envp.data());
         ::_exit(127);
     }
     Outcome o;
