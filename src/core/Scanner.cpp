@@ -4,8 +4,11 @@
 
 #include <algorithm>
 #include <bit>
+#include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <numeric>
+#include <random>
 #include <string>
 #include <unordered_map>
 
@@ -34,11 +37,11 @@ template <typename Word> std::uint64_t load(const char* p)
 
 // A multiply-xorshift hash that reads the n bytes at p and no more: short keys as two
 // overlapping 4-byte words or three bytes, longer ones as 8-byte words, the last overlapping.
-std::uint64_t hashBytes(const char* p, std::size_t n)
+std::uint64_t hashBytes(const char* p, std::size_t n, std::uint64_t seed)
 {
     constexpr std::uint64_t k1 = 0x9E3779B97F4A7C15ULL;
     constexpr std::uint64_t k2 = 0xC2B2AE3D27D4EB4FULL;
-    std::uint64_t h = n * k1;
+    std::uint64_t h = n * k1 ^ seed;
     if (n >= 8) {
         const char* last = p + n - 8;
         for (; p < last; p += 8) {
@@ -56,6 +59,31 @@ std::uint64_t hashBytes(const char* p, std::size_t n)
     h *= k1;
     return h ^ (h >> 29);
 }
+
+// The tables' hashes are seeded afresh for each list, so that no list can be made beforehand
+// whose tokens crowd one run of slots, which would make each lookup of a config's word walk them.
+std::uint64_t freshSeed()
+{
+    std::uint64_t seed = 0;
+    try {
+        std::random_device device;
+        seed = std::uint64_t { device() } << 32 | device();
+    } catch (...) {
+        // No random source: the clock and the stack's address still differ from run to run.
+    }
+    const int local = 0;
+    return seed ^ static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count())
+        ^ reinterpret_cast<std::uintptr_t>(&local);
+}
+
+struct ChildHash {
+    std::uint64_t seed;
+    std::size_t operator()(std::uint64_t key) const
+    {
+        const std::uint64_t h = (key ^ seed) * 0xC2B2AE3D27D4EB4FULL;
+        return static_cast<std::size_t>(h ^ h >> 32);
+    }
+};
 
 std::uint64_t lowBits(std::int64_t n)
 {
@@ -112,6 +140,7 @@ struct Matcher::Tables {
         bool hasChildren = false;
     };
 
+    const std::uint64_t seed = freshSeed();
     std::string arena; // the distinct tokens back to back
     std::vector<std::size_t> tokenStart; // token id -> offset in arena; one extra entry at the end
     std::vector<Slot> slots; // open addressing, a power of two in size, at most half full
@@ -122,7 +151,8 @@ struct Matcher::Tables {
 
     std::vector<Node> nodes; // node 0, the root, is where no name has begun
     std::vector<std::uint32_t> rootChild; // token id -> node, 0 when no name begins with it
-    std::unordered_map<std::uint64_t, std::uint32_t> children; // node << 32 | token -> node, off the root
+    // node << 32 | token -> node, off the root
+    std::unordered_map<std::uint64_t, std::uint32_t, ChildHash> children { 0, ChildHash { seed } };
     std::vector<std::uint32_t> nextIndex; // list index -> the next one of the same name, or kNone
 
     explicit Tables(const CvarList& list);
@@ -149,7 +179,7 @@ struct Matcher::Tables {
     // The id of the n bytes at p, or kNone.
     std::uint32_t token(const char* p, std::size_t n) const
     {
-        const std::uint64_t h = hashBytes(p, n);
+        const std::uint64_t h = hashBytes(p, n, seed);
         for (std::uint64_t i = h & (slots.size() - 1);; i = (i + 1) & (slots.size() - 1)) {
             if (slots[i].id == kNone || holds(slots[i], h, p, n))
                 return slots[i].id;
@@ -249,7 +279,7 @@ Matcher::Tables::Tables(const CvarList& list)
 
 std::uint32_t Matcher::Tables::intern(std::string_view t)
 {
-    const std::uint64_t h = hashBytes(t.data(), t.size());
+    const std::uint64_t h = hashBytes(t.data(), t.size(), seed);
     std::uint64_t i = h & (slots.size() - 1);
     for (; slots[i].id != kNone; i = (i + 1) & (slots.size() - 1)) {
         if (holds(slots[i], h, t.data(), t.size()))
