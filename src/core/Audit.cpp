@@ -43,7 +43,6 @@ private:
     std::vector<std::vector<std::unique_ptr<std::uint64_t[]>>> m_files;
 };
 
-constexpr std::size_t kWarningsShown = 1000;
 constexpr unsigned kReported = 1U << 31;
 
 using WarningKey = std::tuple<std::uint32_t, std::uint64_t, std::string>;
@@ -176,12 +175,9 @@ FileStatus auditFiles(
 FileStatus auditText(std::string text, const std::string& path, const Watch& watch, DialectSet dialects,
     AuditSink& sink, const Limits& limits)
 {
-    if (text.empty())
-        return { FileError::Empty, 0 };
-    if (onlyLineBreaks(text))
-        return { FileError::NoLines, 0 };
     Files files;
-    files.openText(path, std::move(text));
+    if (const FileStatus status = files.openText(path, std::move(text)); !status)
+        return status;
     return auditFiles(files, watch, dialects, sink, limits);
 }
 

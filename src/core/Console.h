@@ -151,6 +151,9 @@ struct Warning {
     std::string message;
 };
 
+/// The warnings a config shows at most; the rest are counted, so a crafted file cannot flood the output.
+inline constexpr std::size_t kWarningsShown = 1000;
+
 /// The last set of a watched cvar while the config loaded.
 struct LoadedValue {
     std::span<const std::uint32_t> entries;

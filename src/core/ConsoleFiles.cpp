@@ -38,12 +38,12 @@ bool isBreak(std::string_view text, std::size_t i)
     return text[i] == '\n' || (text[i] == '\r' && (i + 1 >= text.size() || text[i + 1] != '\n'));
 }
 
-} // namespace
-
 bool onlyLineBreaks(std::string_view text)
 {
     return std::all_of(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; });
 }
+
+} // namespace
 
 FileStatus Files::open(const std::string& path)
 {
@@ -51,22 +51,26 @@ FileStatus Files::open(const std::string& path)
     const FileStatus status = readWhole(path, text, 0, true);
     if (!status)
         return status;
-    if (onlyLineBreaks(text))
-        return { FileError::NoLines, 0 };
-    openText(path, std::move(text));
+    if (const FileStatus opened = openText(path, std::move(text)); !opened)
+        return opened;
     if (isStandardInput(path))
         m_base.clear();
     return {};
 }
 
-void Files::openText(const std::string& path, std::string text)
+FileStatus Files::openText(const std::string& path, std::string text)
 {
+    if (text.empty())
+        return { FileError::Empty, 0 };
+    if (onlyLineBreaks(text))
+        return { FileError::NoLines, 0 };
     m_base = platform::pathFromUtf8(path).parent_path();
     cutAtNul(text);
     add(path, std::move(text));
     // The config exec'd by name is the config itself.
     if (!isStandardInput(path))
         m_byKey.emplace(canonicalKey(platform::pathFromUtf8(path)), 0);
+    return {};
 }
 
 std::uint32_t Files::add(std::string path, std::string text)

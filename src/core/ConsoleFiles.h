@@ -18,15 +18,14 @@ namespace tromel::console {
 
 /// The config and the files it execs. Each is read once, however many runs and execs use it; a
 /// text ends at its first NUL, as the game hands it over as a C string.
-bool onlyLineBreaks(std::string_view text);
-
 class Files {
 public:
     /// Reads the config; "-" is standard input, whose execs look in the current folder. A config
     /// of line breaks alone is NoLines, as in every mode.
     FileStatus open(const std::string& path);
-    /// A config already in memory, named path; execs look beside it.
-    void openText(const std::string& path, std::string text);
+    /// A config already in memory, named path; execs look beside it. Empty, or NoLines for line
+    /// breaks alone, as in every mode.
+    FileStatus openText(const std::string& path, std::string text);
 
     std::size_t count() const { return m_files.size(); }
     const std::string& path(std::uint32_t file) const { return m_files[file].path; }

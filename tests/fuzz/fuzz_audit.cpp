@@ -123,7 +123,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     bool exact = true;
     for (const Dialect d : { Dialect::EtLegacy, Dialect::Ioq3, Dialect::Et }) {
         console::Files files;
-        files.openText(path, config);
+        if (!files.openText(path, config))
+            return 0; // line breaks alone: nothing to run
         Recorder audit;
         const console::RunEnd end = console::run(files, watch, d, audit, limits);
         reference::Console plain(d, watch, model, capacity, 1 << 16);
