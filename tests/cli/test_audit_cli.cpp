@@ -107,22 +107,6 @@ TEST_F(AuditCli, DialectOptionPicksTheReadings)
     EXPECT_NE(bad.err.find("q3"), std::string::npos);
 }
 
-TEST_F(AuditCli, ExitStatusAndMessages)
-{
-    const std::string clean = m_dir.write("clean.cfg", "seta name player\n");
-    const std::string empty = m_dir.write("empty.cfg", "");
-    const Outcome ok = run({ clean, empty });
-    EXPECT_EQ(ok.status, 0);
-    EXPECT_EQ(ok.out, "Total: 0 findings\n");
-    EXPECT_EQ(ok.err, "tromel-check: warning: " + empty + ": file is empty, nothing to check\n");
-
-    const std::string found = m_dir.write("found.cfg", "r_a 1\n");
-    const Outcome bad = run({ at("missing.cfg"), found });
-    EXPECT_EQ(bad.status, 2);
-    EXPECT_EQ(bad.err, "tromel-check: " + at("missing.cfg") + ": no such file\n");
-    EXPECT_EQ(bad.out, found + ":1:1: r_a (bare): r_a 1\nTotal: 1 finding\n");
-}
-
 TEST_F(AuditCli, DirectoriesAreAuditedFileByFile)
 {
 #if defined(_WIN32)
@@ -180,17 +164,6 @@ TEST_F(AuditCli, ShortOfMemoryOnlyTheFileThatNeedsItFails)
         "tromel-check: .*big.cfg: out of memory\n$");
 }
 #endif
-
-TEST_F(AuditCli, ThreadsKeepTheOrder)
-{
-    std::vector<std::string> files;
-    for (int i = 0; i < 150; ++i)
-        files.push_back(
-            m_dir.write("f" + std::to_string(i) + ".cfg", i % 3 ? "seta r_a " + std::to_string(i) : "x 1"s));
-    const Outcome one = audit(files, false, 1);
-    EXPECT_EQ(audit(files, false, 4).out, one.out);
-    EXPECT_EQ(one.out.substr(0, one.out.find('\n')), files[1] + ":1:1: r_a (seta): seta r_a 1");
-}
 
 TEST_F(AuditCli, JsonCarriesEveryField)
 {

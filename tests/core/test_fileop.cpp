@@ -4,11 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#if !defined(_WIN32)
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 using namespace tromel;
 using tromel::testing::TempDir;
 using namespace std::string_literals;
@@ -207,20 +202,6 @@ TEST(FileExists, RegularFilesAndLinksToThem)
     EXPECT_TRUE(FileExists(dir.symlink(file, "link")));
 #endif
 }
-
-#if !defined(_WIN32)
-TEST(LoadFile, UnreadableWhenPermissionDenied)
-{
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "running as root: permissions do not deny reading";
-    TempDir dir;
-    const std::string path = dir.write("locked", "seta x 1");
-    ::chmod(path.c_str(), 0);
-    std::string text = "keep";
-    EXPECT_EQ(LoadFile(path, text).error, FileError::Unreadable);
-    EXPECT_EQ(text, "keep");
-}
-#endif
 
 TEST(FileReader, DeliversEveryByteInPieces)
 {

@@ -82,17 +82,6 @@ INSTANTIATE_TEST_SUITE_P(Content, OddContent,
         ContentCase { "oneLongLine", oneLongLine, { { 0, 1 }, { 0, 3 } } }),
     tromel::testing::ByLabel());
 
-TEST(OddContent, ThisExecutable)
-{
-#if defined(_WIN32)
-    const std::string self
-        = tromel::testing::utf8(platform::pathFromUtf8(platform::programDirectory("")) / "test_core.exe");
-#else
-    const std::string self = "/proc/self/exe";
-#endif
-    expectFileScansLikeReference(self, listOf({ "r_a", "GLIBC", "set", " " }));
-}
-
 // Indices past 16 bits; odd names are in the fuzz seeds under tests/fuzz/seeds/list.
 TEST(OddList, HundredThousandNames)
 {
