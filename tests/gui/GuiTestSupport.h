@@ -9,7 +9,6 @@
 #include <QTimer>
 
 #include <functional>
-#include <memory>
 
 namespace tromel::gui::test {
 
@@ -33,27 +32,20 @@ inline QStringList items(const QAbstractItemView* list)
 template <typename D> void whenModal(std::function<void(D*)> handle)
 {
     auto* timer = new QTimer(qApp);
-    timer->setInterval(10);
-    auto ticks = std::make_shared<int>(0);
-    auto handled = std::make_shared<bool>(false);
-    QObject::connect(timer, &QTimer::timeout, [timer, ticks, handled, handle] {
+    QObject::connect(timer, &QTimer::timeout, [timer, handle, ticks = 0, handled = false]() mutable {
         QWidget* modal = QApplication::activeModalWidget();
-        if (!*handled) {
-            if (auto* dialog = qobject_cast<D*>(modal)) {
-                *handled = true;
-                *ticks = 0;
-                handle(dialog);
-                return;
-            }
-        } else if (!modal) {
+        if (auto* dialog = qobject_cast<D*>(modal); dialog && !handled) {
+            handled = true;
+            ticks = 0;
+            handle(dialog);
+        } else if (handled && !modal) {
             timer->stop();
             timer->deleteLater();
-            return;
-        }
-        if (++*ticks > 300 && modal)
+        } else if (++ticks > 300 && modal) {
             modal->close();
+        }
     });
-    timer->start();
+    timer->start(10);
 }
 
 } // namespace tromel::gui::test
