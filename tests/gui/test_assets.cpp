@@ -45,9 +45,6 @@ private slots:
         QCOMPARE(reader.imageCount(), 1);
         const QImage image = reader.read();
         QCOMPARE(image.size(), QSize(360, 278));
-        QFile gif(kResources + "/banner.gif");
-        QVERIFY(gif.open(QIODevice::ReadOnly));
-        QCOMPARE(2 << (quint8(gif.read(11).at(10)) & 0x07), 128); // colours in the global table
         QVERIFY(!image.hasAlphaChannel());
         // Red captions and grey values sit on the banner at these places (x, y in the picture).
         QVERIFY(worstContrast(image, QRect(200, 128, 49, 49), QColor(0xFF, 0, 0)) >= 4.5);
