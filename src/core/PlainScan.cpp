@@ -76,7 +76,7 @@ public:
             if (m_stop)
                 return false;
         }
-        if (!offer(part, held) && stopped())
+        if (!offer(part, held))
             return false;
         {
             std::lock_guard lock(m_mutex);
@@ -95,17 +95,17 @@ public:
                 m_status = status;
                 m_error = std::move(error);
             }
-            m_stop = true;
+            m_stop.store(true, std::memory_order_release);
         }
         m_changed.notify_all();
     }
 
+    // Asked for each line with findings: no lock. It is set under the lock, for the waiters.
     bool stopped()
     {
         if (m_out.cancelled())
             fail({ FileError::Cancelled, 0 });
-        std::lock_guard lock(m_mutex);
-        return m_stop;
+        return m_stop.load(std::memory_order_acquire);
     }
 
     FileStatus status() const { return m_status; }
@@ -121,7 +121,7 @@ private:
     std::atomic<std::size_t> m_turn { 0 };
     std::uint64_t m_base = 0; // lines of the parts whose turn is over
     std::uint64_t m_findings = 0;
-    bool m_stop = false;
+    std::atomic<bool> m_stop { false };
     FileStatus m_status;
     std::exception_ptr m_error;
 };
