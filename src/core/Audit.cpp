@@ -165,8 +165,7 @@ FileStatus auditFiles(
             return { FileError::Cancelled, 0 };
     }
     if (passes.moreWarnings > 0)
-        sink.warning({ files.path(0), 1, 1, std::to_string(passes.moreWarnings) + " more warnings not shown",
-            dialects });
+        sink.warning({ files.path(0), 1, 1, warningsNotShown(passes.moreWarnings), dialects });
     return {};
 }
 

@@ -153,6 +153,11 @@ struct Warning {
 
 /// The warnings a config shows at most; the rest are counted, so a crafted file cannot flood the output.
 inline constexpr std::size_t kWarningsShown = 1000;
+/// The one warning that stands for those past kWarningsShown.
+inline std::string warningsNotShown(std::size_t more)
+{
+    return std::to_string(more) + " more warnings not shown";
+}
 
 /// The last set of a watched cvar while the config loaded.
 struct LoadedValue {

@@ -177,7 +177,7 @@ public:
     bool cancelled() const override { return m_report.cancelled(); }
 
     bool everSet(std::size_t rule) const { return m_set[rule]; }
-    std::size_t warningsNotShown() const { return m_warnings - std::min(m_warnings, kWarningsShown); }
+    std::size_t warningsLeftOut() const { return m_warnings - std::min(m_warnings, kWarningsShown); }
 
 private:
     void judge(std::span<const std::uint32_t> entries, std::string_view value, Place place, bool onKeyPress,
@@ -242,8 +242,8 @@ FileStatus RulesChecker::check(const std::string& path, FileReport& report, unsi
     const RunEnd end = run(files, m_watch, dialectOf(m_rules.engine()), judge);
     if (end == RunEnd::Cancelled)
         return { FileError::Cancelled, 0 };
-    if (const std::size_t more = judge.warningsNotShown(); more > 0)
-        report.warning(ModelWarning(files, { {}, std::to_string(more) + " more warnings not shown" }));
+    if (const std::size_t more = judge.warningsLeftOut(); more > 0)
+        report.warning(ModelWarning(files, { {}, warningsNotShown(more) }));
     // Past its budget the model knows where names are written, not the values they get: nothing
     // can be judged, and "nothing broken" would be a lie.
     if (end == RunEnd::GaveUp)
