@@ -8,9 +8,7 @@
 #include <gtest/gtest.h>
 
 #if !defined(_WIN32)
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 #endif
 
@@ -20,6 +18,7 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace tromel::testing {
 
@@ -68,17 +67,6 @@ public:
         ::mkfifo(p.c_str(), 0644);
         return p;
     }
-    std::string socket(const std::string& name) const
-    {
-        const auto p = (m_path / name).string();
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un addr {};
-        addr.sun_family = AF_UNIX;
-        p.copy(addr.sun_path, sizeof(addr.sun_path) - 1);
-        ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
-        ::close(fd);
-        return p;
-    }
     std::string symlink(const std::string& target, const std::string& name) const
     {
         const auto p = (m_path / name).string();
@@ -119,19 +107,12 @@ struct Collected final : FindingBatches {
 };
 
 // A whole file's scan: what scanConfig answers and every finding it handed over.
-struct Scanned {
-    FileStatus file;
-    std::uint64_t lines = 0;
-    std::vector<Finding> findings;
-
-    explicit operator bool() const { return static_cast<bool>(file); }
-};
-
-inline Scanned scanFile(const std::string& path, const Matcher& matcher, const ScanPlan& plan = {})
+inline std::pair<ScanSummary, std::vector<Finding>> scanFile(
+    const std::string& path, const Matcher& matcher, const ScanPlan& plan = {})
 {
     Collected got;
     const ScanSummary r = scanConfig(path, matcher, got, plan);
-    return { r.file, r.lines, std::move(got.findings) };
+    return { r, std::move(got.findings) };
 }
 
 // Names table cases after their `label` member.

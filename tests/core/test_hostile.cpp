@@ -16,25 +16,12 @@
 using namespace tromel;
 using tromel::testing::listOf;
 using tromel::testing::scanFile;
-using tromel::testing::Scanned;
 using tromel::testing::TempDir;
 using namespace std::string_literals;
 
 namespace {
 
 constexpr std::size_t kMiB = std::size_t { 1 } << 20;
-
-// Scans the file as the program does and compares with the plain rule over the same bytes.
-Scanned expectFileScansLikeReference(const std::string& path, const CvarList& list)
-{
-    std::string bytes;
-    EXPECT_TRUE(LoadFile(path, bytes));
-    const Scanned r = scanFile(path, Matcher(list));
-    EXPECT_TRUE(r) << describe(r.file);
-    EXPECT_EQ(r.findings, reference::scan(bytes, list));
-    EXPECT_EQ(r.lines, LineList(bytes).size());
-    return r;
-}
 
 // Content that is not a config, built small but shaped like the big cases (100 MB of spaces, one
 // 100 MB line): long enough to cross the reader's 1 MiB pieces, with matches on the seams.
@@ -49,9 +36,13 @@ class OddContent : public ::testing::TestWithParam<ContentCase> { };
 TEST_P(OddContent, ScansAsThePlainRuleSays)
 {
     TempDir dir;
-    const std::string path = dir.write("f.cfg", GetParam().make());
-    EXPECT_EQ(
-        expectFileScansLikeReference(path, listOf({ "r_a", " ", "x y" })).findings, GetParam().findings);
+    const std::string bytes = GetParam().make();
+    const CvarList list = listOf({ "r_a", " ", "x y" });
+    const auto [r, found] = scanFile(dir.write("f.cfg", bytes), Matcher(list));
+    EXPECT_TRUE(r) << describe(r.file);
+    EXPECT_EQ(found, reference::scan(bytes, list));
+    EXPECT_EQ(found, GetParam().findings);
+    EXPECT_EQ(r.lines, LineList(bytes).size());
 }
 
 std::string imageLike()

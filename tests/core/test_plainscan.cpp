@@ -1,6 +1,7 @@
 #include "CvarList.h"
 #include "PlainScan.h"
 #include "ReferenceScan.h"
+#include "Report.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -8,29 +9,18 @@
 using namespace tromel;
 using tromel::testing::Collected;
 using tromel::testing::listOf;
+using tromel::testing::scanFile;
 using tromel::testing::TempDir;
 
 namespace {
 
-TEST(ScanConfig, FilesAndTheirFailures)
+// Other failures are the reader's, in test_fileop.cpp; a good file's findings are below.
+TEST(ScanConfig, NothingToScanIsAnError)
 {
     TempDir dir;
     const CvarList list = listOf({ "r_a" });
-    const Matcher matcher(list);
-    Collected ok;
-    const ScanSummary r = scanConfig(dir.write("a.cfg", "seta r_a 1\nseta r_a 2"), matcher, ok);
-    ASSERT_TRUE(r);
-    EXPECT_EQ(ok.findings, (std::vector<Finding> { { 0, 1 }, { 1, 1 } }));
-    EXPECT_EQ(r.lines, 2U);
-
-    const auto error = [&](const std::string& path) {
-        Collected none;
-        return scanConfig(path, matcher, none).file.error;
-    };
-    EXPECT_EQ(error(dir.write("e.cfg", "")), FileError::Empty);
-    EXPECT_EQ(error(dir.write("b.cfg", "\r\n\n")), FileError::NoLines);
-    EXPECT_EQ(error(dir.path().string()), FileError::NotRegular);
-    EXPECT_EQ(error((dir.path() / "no.cfg").string()), FileError::Missing);
+    EXPECT_EQ(scanFile(dir.write("e.cfg", ""), Matcher(list)).first.file.error, FileError::Empty);
+    EXPECT_EQ(scanFile(dir.write("b.cfg", "\r\n\n"), Matcher(list)).first.file.error, FileError::NoLines);
 }
 
 // A caller that stops wanting findings stops the scan, in parts or not, soon after.
@@ -70,11 +60,23 @@ TEST(ScanConfig, FilesCutIntoPartsMatchThePlainRule)
     const Matcher matcher(list);
     for (std::size_t parts : { 2U, 7U, 40U })
         for (std::size_t chunk : { 64U, 4096U }) {
-            const tromel::testing::Scanned r
-                = tromel::testing::scanFile(path, matcher, ScanPlan { 4, parts, chunk });
+            const auto [r, found] = scanFile(path, matcher, ScanPlan { 4, parts, chunk });
             EXPECT_EQ(r.lines, LineList(config).size()) << parts << ' ' << chunk;
-            EXPECT_EQ(r.findings, reference::scan(config, list)) << parts << ' ' << chunk;
+            EXPECT_EQ(found, reference::scan(config, list)) << parts << ' ' << chunk;
         }
+}
+
+// The matching rule itself is in the fuzz seeds under tests/fuzz/seeds/scan, replayed against the
+// plain rule.
+TEST(Report, ItemsAreMadeOnDemand)
+{
+    const CvarList list = listOf({ "r_a", "\xE9t\xE9" });
+    const std::vector<Finding> findings { { 12, 2 }, { 3000000000ULL, 1 } };
+    const Report report(list, findings);
+    EXPECT_EQ(report.items(),
+        (std::vector<std::string> {
+            "Ligne: 12 - \xE9t\xE9", "Ligne: 3000000000 - r_a", " ", "Total: 2 cvars interdite" }));
+    EXPECT_EQ(Report(listOf({}), {}).items(), (std::vector<std::string> { " ", "Total: 0 cvars interdite" }));
 }
 
 } // namespace

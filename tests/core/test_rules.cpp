@@ -136,13 +136,6 @@ INSTANTIATE_TEST_SUITE_P(PunkBuster, Judge,
         JudgeCase { "excludeHas", P, M::Exclude, "x", "", "axb", "kicked" }),
     tromel::testing::ByLabel());
 
-TEST(Judge, SaysWhatHappens)
-{
-    EXPECT_EQ(describeVerdict({ Outcome::Forced, "120", true }), "forced to \"120\"");
-    EXPECT_EQ(describeVerdict({ Outcome::Refused, {}, true }), "refused");
-    EXPECT_EQ(describeVerdict({}), "");
-}
-
 // Numbers as the C library reads them, whatever the process locale, on text made to break them.
 TEST(RuleNumbers, ReadAsTheCLibrary)
 {
