@@ -193,6 +193,7 @@ INSTANTIATE_TEST_SUITE_P(Forms, Console,
         Case { "execCycleFillsTheBuffer", "exec other\nseta r_picmip 1",
             { "main.cfg:2:1 r_picmip exec", "other.cfg:2:1 cg_fov exec" },
             { { "other.cfg", "exec main\nseta cg_fov 90" } } },
+        Case { "leadingNulIsNotAnEmptyFile", "\0\0seta r_picmip 1"s, {} },
         Case { "lineBreaksAndNul", "seta x 1\r\n\rseta r_picmip 5\n\0seta cg_fov 90"s,
             { "main.cfg:3:1 r_picmip seta" } },
         Case { "cutEndsAQuote", "set cl_pad \"" + repeated("x", 1012) + "; r_picmip 5\"",
@@ -227,21 +228,6 @@ TEST(Audit, WarningsNameTheirDialects)
                 + (dir.path() / "missing.cfg").string() + ": no such file, not followed",
             "main.cfg:4 exec \"../up.cfg\": the game refuses paths holding \"..\" or \"::\", not followed",
             "main.cfg:1 bind: \"RIGHTALT\" names no key, so it binds nothing {ioq3,et}" }));
-}
-
-TEST(Audit, FileProblemsAreValues)
-{
-    TempDir dir;
-    const console::Watch watch(tableList().names);
-    Collect out;
-    const auto statusOf
-        = [&](const std::string& path) { return audit(path, watch, console::DialectSet::all(), out).error; };
-    EXPECT_EQ(statusOf(dir.write("empty.cfg", "")), FileError::Empty);
-    EXPECT_EQ(statusOf(dir.write("breaks.cfg", "\r\n\n")), FileError::NoLines);
-#if !defined(_WIN32) // nul.cfg is the null device there
-    EXPECT_EQ(statusOf(dir.write("nul.cfg", "\0\0seta r_picmip 1"s)), FileError::None);
-    EXPECT_TRUE(out.findings.empty());
-#endif
 }
 
 // Past its budget a reading reports every place a listed name is written, as possible.

@@ -91,30 +91,23 @@ TEST(OddList, HundredThousandNames)
         scanBuffer(config, Matcher(r.list)), (std::vector<Finding> { { 0, 100000 }, { 1, 1 }, { 1, 6 } }));
 }
 
-// Reads a file in 4 KiB pieces while another program changes it after each piece; bounded, so
-// that a reader that chases the writer fails the test instead of hanging it.
-std::string readWhileChanging(const std::string& path, const std::function<void(const std::string&)>& change)
-{
-    FileReader reader;
-    std::string seen;
-    if (!reader.open(path))
-        return seen;
-    for (int pieces = 0; pieces < 1000; ++pieces) {
-        std::string_view piece;
-        if (!reader.next(piece, 4096) || piece.empty())
-            break;
-        seen.append(piece);
-        change(path);
-    }
-    return seen;
-}
-
 TEST(ChangingFile, IsReadAsItWasWhenOpened)
 {
     TempDir dir;
     const std::string original = "seta r_a 1\n" + std::string(10000, 'z');
+    // Reads in 4 KiB pieces while another program changes the file after each piece; bounded, so
+    // that a reader that chases the writer fails the test instead of hanging it.
     const auto read = [&](const std::string& name, const std::function<void(const std::string&)>& change) {
-        return readWhileChanging(dir.write(name, original), change);
+        const std::string path = dir.write(name, original);
+        FileReader reader;
+        EXPECT_TRUE(reader.open(path));
+        std::string seen;
+        std::string_view piece;
+        for (int pieces = 0; pieces < 1000 && reader.next(piece, 4096) && !piece.empty(); ++pieces) {
+            seen.append(piece);
+            change(path);
+        }
+        return seen;
     };
     // As a logger or a game writing its config would.
     EXPECT_TRUE(original == read("grow.cfg", [](const std::string& p) {
