@@ -1,8 +1,5 @@
 #pragma once
 
-#include "CvarList.h"
-#include "PlainScan.h"
-
 #include "platform/NativeFile.h"
 
 #include <gtest/gtest.h>
@@ -12,13 +9,11 @@
 #include <unistd.h>
 #endif
 
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
 #include <string_view>
-#include <utility>
 
 namespace tromel::testing {
 
@@ -83,37 +78,6 @@ private:
 
     std::filesystem::path m_path;
 };
-
-// A list with a header and these names.
-inline CvarList listOf(std::vector<std::string> names)
-{
-    CvarList list;
-    list.hasHeader = true;
-    list.names.insert(list.names.end(), names.begin(), names.end());
-    return list;
-}
-
-// Collects what scanConfig hands over; with stopAfter set, wants no more after that many.
-struct Collected final : FindingBatches {
-    void take(const Finding* f, std::size_t n) override
-    {
-        findings.insert(findings.end(), f, f + n);
-        taken += n;
-    }
-    bool cancelled() const override { return stopAfter != 0 && taken >= stopAfter; }
-    std::vector<Finding> findings;
-    std::atomic<std::size_t> taken { 0 }; // asked from any thread, unlike findings
-    std::size_t stopAfter = 0;
-};
-
-// A whole file's scan: what scanConfig answers and every finding it handed over.
-inline std::pair<ScanSummary, std::vector<Finding>> scanFile(
-    const std::string& path, const Matcher& matcher, const ScanPlan& plan = {})
-{
-    Collected got;
-    const ScanSummary r = scanConfig(path, matcher, got, plan);
-    return { r, std::move(got.findings) };
-}
 
 // Names table cases after their `label` member.
 struct ByLabel {

@@ -33,6 +33,9 @@ TEST(LoadFile, ThreeFormsKeepEveryByteUpToTheLimit)
     EXPECT_EQ(lines.toStrings(), std::vector<std::string> { "seta x \xE9\0"s });
     ASSERT_TRUE(LoadFile(path, lines));
     EXPECT_EQ(lines.toStrings(), (std::vector<std::string> { "seta x \xE9\0"s, "y" }));
+    // Only line breaks: no lines, and none left from before.
+    EXPECT_EQ(LoadFile(dir.write("breaks", "\r\n\n"), lines).error, FileError::NoLines);
+    EXPECT_TRUE(lines.empty());
 }
 
 // Sizes are 64-bit: a file of exactly 4 GiB is not taken for an empty one.
@@ -47,15 +50,6 @@ TEST(LoadFile, SizeBeyondThirtyTwoBits)
     std::string text;
     ASSERT_TRUE(LoadFile(path, text, 5));
     EXPECT_EQ(text, std::string(5, '\0'));
-}
-
-TEST(LoadFile, OnlyBreaksClearsLinesAndFails)
-{
-    TempDir dir;
-    LineList lines(std::string("old"));
-    const FileStatus s = LoadFile(dir.write("f", "\r\n\n"), lines);
-    EXPECT_EQ(s.error, FileError::NoLines);
-    EXPECT_TRUE(lines.empty());
 }
 
 // Each failure is named as the user will read it, and leaves the caller's output as it was.

@@ -1,28 +1,57 @@
 // Input that nobody meant for this tool: odd bytes, huge lines, huge lists, files that change
-// while they are read; and the plain scan of files, in parts or not. Odd paths are in
-// test_fileop.cpp and, through the program, in tests/cli/test_hostile_cli.cpp.
+// while they are read; and the plain scan of files, in parts or not. The matching rule itself is in
+// the fuzz seeds under tests/fuzz/seeds/scan; odd paths are in test_fileop.cpp and, through the
+// program, in tests/cli/test_hostile_cli.cpp.
 
 #include "CvarList.h"
 #include "PlainScan.h"
 #include "Reader.h"
 #include "ReferenceScan.h"
-#include "Report.h"
 #include "Scanner.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <random>
 
 using namespace tromel;
-using tromel::testing::Collected;
-using tromel::testing::listOf;
-using tromel::testing::scanFile;
 using tromel::testing::TempDir;
 using namespace std::string_literals;
 
 namespace {
+
+// A list with a header and these names.
+inline CvarList listOf(std::vector<std::string> names)
+{
+    CvarList list;
+    list.hasHeader = true;
+    list.names.insert(list.names.end(), names.begin(), names.end());
+    return list;
+}
+
+// Collects what scanConfig hands over; with stopAfter set, wants no more after that many.
+struct Collected final : FindingBatches {
+    void take(const Finding* f, std::size_t n) override
+    {
+        findings.insert(findings.end(), f, f + n);
+        taken += n;
+    }
+    bool cancelled() const override { return stopAfter != 0 && taken >= stopAfter; }
+    std::vector<Finding> findings;
+    std::atomic<std::size_t> taken { 0 }; // asked from any thread, unlike findings
+    std::size_t stopAfter = 0;
+};
+
+// A whole file's scan: what scanConfig answers and every finding it handed over.
+inline std::pair<ScanSummary, std::vector<Finding>> scanFile(
+    const std::string& path, const Matcher& matcher, const ScanPlan& plan = {})
+{
+    Collected got;
+    const ScanSummary r = scanConfig(path, matcher, got, plan);
+    return { r, std::move(got.findings) };
+}
 
 constexpr std::size_t kMiB = std::size_t { 1 } << 20;
 
@@ -32,6 +61,7 @@ struct ContentCase {
     const char* label;
     std::string (*make)();
     std::vector<Finding> findings; // against the names r_a, " ", "x y"
+    FileError error = FileError::None;
 };
 
 class OddContent : public ::testing::TestWithParam<ContentCase> { };
@@ -42,7 +72,7 @@ TEST_P(OddContent, ScansAsThePlainRuleSays)
     const std::string bytes = GetParam().make();
     const CvarList list = listOf({ "r_a", " ", "x y" });
     const auto [r, found] = scanFile(dir.write("f.cfg", bytes), Matcher(list));
-    EXPECT_TRUE(r) << describe(r.file);
+    EXPECT_EQ(r.file.error, GetParam().error) << describe(r.file);
     EXPECT_EQ(found, reference::scan(bytes, list));
     EXPECT_EQ(found, GetParam().findings);
     EXPECT_EQ(r.lines, LineList(bytes).size());
@@ -73,7 +103,10 @@ INSTANTIATE_TEST_SUITE_P(Content, OddContent,
     ::testing::Values(ContentCase { "binaryImage", imageLike, { { 4, 1 } } },
         ContentCase { "nulBytes", [] { return std::string(3 * kMiB, '\0'); }, {} },
         ContentCase { "spacesThenSet", [] { return std::string(2 * kMiB + 5, ' ') + "set"; }, { { 0, 2 } } },
-        ContentCase { "oneLongLine", oneLongLine, { { 0, 1 }, { 0, 3 } } }),
+        ContentCase { "oneLongLine", oneLongLine, { { 0, 1 }, { 0, 3 } } },
+        // Other failures are the reader's, in test_fileop.cpp.
+        ContentCase { "empty", [] { return ""s; }, {}, FileError::Empty },
+        ContentCase { "onlyBreaks", [] { return "\r\n\n"s; }, {}, FileError::NoLines }),
     tromel::testing::ByLabel());
 
 // Indices past 16 bits; odd names are in the fuzz seeds under tests/fuzz/seeds/list.
@@ -123,15 +156,6 @@ TEST(ChangingFile, IsReadAsItWasWhenOpened)
 #endif
 }
 
-// Other failures are the reader's, in test_fileop.cpp; a good file's findings are below.
-TEST(ScanConfig, NothingToScanIsAnError)
-{
-    TempDir dir;
-    const CvarList list = listOf({ "r_a" });
-    EXPECT_EQ(scanFile(dir.write("e.cfg", ""), Matcher(list)).first.file.error, FileError::Empty);
-    EXPECT_EQ(scanFile(dir.write("b.cfg", "\r\n\n"), Matcher(list)).first.file.error, FileError::NoLines);
-}
-
 // A caller that stops wanting findings stops the scan, in parts or not, soon after.
 TEST(ScanConfig, StopsWhenCancelled)
 {
@@ -173,19 +197,6 @@ TEST(ScanConfig, FilesCutIntoPartsMatchThePlainRule)
             EXPECT_EQ(r.lines, LineList(config).size()) << parts << ' ' << chunk;
             EXPECT_EQ(found, reference::scan(config, list)) << parts << ' ' << chunk;
         }
-}
-
-// The matching rule itself is in the fuzz seeds under tests/fuzz/seeds/scan, replayed against the
-// plain rule.
-TEST(Report, ItemsAreMadeOnDemand)
-{
-    const CvarList list = listOf({ "r_a", "\xE9t\xE9" });
-    const std::vector<Finding> findings { { 12, 2 }, { 3000000000ULL, 1 } };
-    const Report report(list, findings);
-    EXPECT_EQ(report.items(),
-        (std::vector<std::string> {
-            "Ligne: 12 - \xE9t\xE9", "Ligne: 3000000000 - r_a", " ", "Total: 2 cvars interdite" }));
-    EXPECT_EQ(Report(listOf({}), {}).items(), (std::vector<std::string> { " ", "Total: 0 cvars interdite" }));
 }
 
 } // namespace
