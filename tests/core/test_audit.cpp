@@ -96,14 +96,6 @@ TEST_P(Console, FindsWhatTheEnginesRun)
     EXPECT_EQ(out.summary, c.found);
 }
 
-std::string repeated(std::string_view piece, std::size_t times)
-{
-    std::string out;
-    for (std::size_t i = 0; i < times; ++i)
-        out += piece;
-    return out;
-}
-
 // One row for each rule the engines' code shows, minimal examples first.
 INSTANTIATE_TEST_SUITE_P(EngineRules, Console,
     ::testing::Values(Case { "byteOrderMarkIsSpace", "\xef\xbb\xbfseta r_picmip \"3\"\r\n",
@@ -112,9 +104,9 @@ INSTANTIATE_TEST_SUITE_P(EngineRules, Console,
             "utf8SpaceInsideAToken", "seta\xc2\xa0r_picmip 3", { "main.cfg:1:1 r_picmip seta {ioq3,et}" } },
         Case { "latin1SpaceInsideAToken", "seta\xa0r_picmip 3", { "main.cfg:1:1 r_picmip seta {ioq3,et}" } },
         Case { "starSlashOpensAndCloses", "/*/ r_picmip 5", { "main.cfg:1:5 r_picmip bare" } },
-        Case { "cutDropsTheNextByte", "echo " + repeated("a", 1018) + "Xr_picmip 5",
+        Case { "cutDropsTheNextByte", "echo " + std::string(1018, 'a') + "Xr_picmip 5",
             { "main.cfg:1:1025 r_picmip bare" } },
-        Case { "cutDropsAFirstLetter", "echo " + repeated("a", 1017) + " r_picmip 5", {} },
+        Case { "cutDropsAFirstLetter", "echo " + std::string(1017, 'a') + " r_picmip 5", {} },
         Case { "execq", "execq s1", { "s1.cfg:1:1 r_picmip exec {etlegacy,ioq3}" } },
         Case { "starCommentEndsTheCommand", "reset r_picmip /* x */ 3",
             { "main.cfg:1:1 r_picmip reset {etlegacy,ioq3}" } },
@@ -196,9 +188,9 @@ INSTANTIATE_TEST_SUITE_P(Forms, Console,
         Case { "leadingNulIsNotAnEmptyFile", "\0\0seta r_picmip 1"s, {} },
         Case { "lineBreaksAndNul", "seta x 1\r\n\rseta r_picmip 5\n\0seta cg_fov 90"s,
             { "main.cfg:3:1 r_picmip seta" } },
-        Case { "cutEndsAQuote", "set cl_pad \"" + repeated("x", 1012) + "; r_picmip 5\"",
+        Case { "cutEndsAQuote", "set cl_pad \"" + std::string(1012, 'x') + "; r_picmip 5\"",
             { "main.cfg:1:1027 r_picmip bare" } },
-        Case { "cutInAnUnclosedStarComment", "/*" + repeated(" ", 1022) + "r_picmip 5\ncg_fov 1\n",
+        Case { "cutInAnUnclosedStarComment", "/*" + std::string(1022, ' ') + "r_picmip 5\ncg_fov 1\n",
             { "main.cfg:1:1025 r_picmip bare", "main.cfg:2:1 cg_fov bare {et}" } }),
     tromel::testing::ByLabel());
 
@@ -260,7 +252,7 @@ TEST(Audit, HostileShapesFinish)
     EXPECT_EQ(chained.findings[0].via.front().command, "bind x \"vstr v0\"");
     EXPECT_EQ(chained.findings[0].via.back().command, "vstr v5000");
     // A vstr loop runs until the command buffer is full; so does an exec loop.
-    const Collect loops = auditOf("set a \"vstr a\"\n" + repeated("vstr a;", 4) + "\nr_picmip 1",
+    const Collect loops = auditOf("set a \"vstr a\"\nvstr a;vstr a;vstr a;vstr a;\nr_picmip 1",
         console::DialectSet::all(), console::Limits { 8192, 0, 0 });
     EXPECT_EQ(loops.summary, (std::vector<std::string> { "main.cfg:3:1 r_picmip bare" }));
 }
