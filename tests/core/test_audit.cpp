@@ -27,10 +27,6 @@ const CvarList& tableList()
 // press and "possible".
 class Collect final : public AuditSink {
 public:
-    explicit Collect(fs::path dir = {})
-        : m_dir(std::move(dir))
-    {
-    }
     void finding(const AuditFinding& f) override
     {
         findings.push_back(f);
@@ -49,15 +45,13 @@ public:
     }
     std::string relative(const std::string& path) const
     {
-        return m_dir.empty() ? path : fs::path(path).lexically_relative(m_dir).generic_string();
+        return dir.empty() ? path : fs::path(path).lexically_relative(dir).generic_string();
     }
 
     std::vector<AuditFinding> findings;
     std::vector<std::string> summary;
     std::vector<std::string> warnings;
-
-private:
-    fs::path m_dir;
+    fs::path dir; // paths are shown relative to it
 };
 
 Collect auditOf(const std::string& config, console::DialectSet dialects = console::DialectSet::all(),
@@ -91,7 +85,8 @@ TEST_P(Console, FindsWhatTheEnginesRun)
     for (const auto& [name, text] : c.files)
         dir.write(name, text);
     const console::Watch watch(tableList().names);
-    Collect out(dir.path());
+    Collect out;
+    out.dir = dir.path();
     ASSERT_TRUE(audit(dir.write("main.cfg", c.config), watch, console::DialectSet::all(), out));
     EXPECT_EQ(out.summary, c.found);
 }
@@ -211,7 +206,8 @@ TEST(Audit, WarningsNameTheirDialects)
 {
     TempDir dir;
     const console::Watch watch(tableList().names);
-    Collect out(dir.path());
+    Collect out;
+    out.dir = dir.path();
     const std::string main
         = dir.write("main.cfg", "bind RIGHTALT x\nexec missing\nexec missing\nexec ../up\n");
     ASSERT_TRUE(audit(main, watch, console::DialectSet::all(), out));
