@@ -1,20 +1,14 @@
 #pragma once
 
-#include "CvarList.h"
-#include "PlainScan.h"
-
 #include "platform/NativeFile.h"
 
 #include <gtest/gtest.h>
 
 #if !defined(_WIN32)
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 #endif
 
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -68,17 +62,6 @@ public:
         ::mkfifo(p.c_str(), 0644);
         return p;
     }
-    std::string socket(const std::string& name) const
-    {
-        const auto p = (m_path / name).string();
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un addr {};
-        addr.sun_family = AF_UNIX;
-        p.copy(addr.sun_path, sizeof(addr.sun_path) - 1);
-        ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
-        ::close(fd);
-        return p;
-    }
     std::string symlink(const std::string& target, const std::string& name) const
     {
         const auto p = (m_path / name).string();
@@ -95,44 +78,6 @@ private:
 
     std::filesystem::path m_path;
 };
-
-// A list with a header and these names.
-inline CvarList listOf(std::vector<std::string> names)
-{
-    CvarList list;
-    list.hasHeader = true;
-    list.names.insert(list.names.end(), names.begin(), names.end());
-    return list;
-}
-
-// Collects what scanConfig hands over; with stopAfter set, wants no more after that many.
-struct Collected final : FindingBatches {
-    void take(const Finding* f, std::size_t n) override
-    {
-        findings.insert(findings.end(), f, f + n);
-        taken += n;
-    }
-    bool cancelled() const override { return stopAfter != 0 && taken >= stopAfter; }
-    std::vector<Finding> findings;
-    std::atomic<std::size_t> taken { 0 }; // asked from any thread, unlike findings
-    std::size_t stopAfter = 0;
-};
-
-// A whole file's scan: what scanConfig answers and every finding it handed over.
-struct Scanned {
-    FileStatus file;
-    std::uint64_t lines = 0;
-    std::vector<Finding> findings;
-
-    explicit operator bool() const { return static_cast<bool>(file); }
-};
-
-inline Scanned scanFile(const std::string& path, const Matcher& matcher, const ScanPlan& plan = {})
-{
-    Collected got;
-    const ScanSummary r = scanConfig(path, matcher, got, plan);
-    return { r.file, r.lines, std::move(got.findings) };
-}
 
 // Names table cases after their `label` member.
 struct ByLabel {

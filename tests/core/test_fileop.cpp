@@ -1,5 +1,6 @@
+#include "CvarList.h"
+#include "Encoding.h"
 #include "MFileOp.h"
-#include "Reader.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -10,65 +11,31 @@ using namespace std::string_literals;
 
 namespace {
 
-std::vector<std::string> split(std::string_view data)
-{
-    return LineList(std::string(data)).toStrings();
-}
-
-struct SplitCase {
-    const char* label;
-    std::string bytes;
-    std::vector<std::string> lines;
-};
-
-class Split : public ::testing::TestWithParam<SplitCase> { };
-
-TEST_P(Split, NonEmptyLinesBetweenBreaks)
-{
-    EXPECT_EQ(split(GetParam().bytes), GetParam().lines);
-}
-
-// The fuzz seeds under tests/fuzz/seeds/lines hold the other mixes of breaks.
-INSTANTIATE_TEST_SUITE_P(Breaks, Split,
-    ::testing::Values(SplitCase { "lfcrAndBlankRuns", "a\n\rb\r\r\n\n\r", { "a", "b" } },
-        SplitCase { "lastWithoutBreak", "\r\na\nbc", { "a", "bc" } },
-        SplitCase { "bytesKept", " a\t\0\n\xE9\xFF"s, { " a\t\0"s, "\xE9\xFF" } }),
-    tromel::testing::ByLabel());
-
-TEST(LoadFile, ByteLimitReadsOnlyTheHead)
+// Every byte as it is, or the first byteLimit of them; the line splitting itself is in the fuzz
+// seeds under tests/fuzz/seeds/lines.
+TEST(LoadFile, ThreeFormsKeepEveryByteUpToTheLimit)
 {
     TempDir dir;
-    const std::string path = dir.write("f", "abc\r\ndef");
-    LineList lines;
-    ASSERT_TRUE(LoadFile(path, lines, 5));
-    EXPECT_EQ(lines.toStrings(), std::vector<std::string> { "abc" });
-
-    std::string text;
-    ASSERT_TRUE(LoadFile(path, text, 0));
-    EXPECT_EQ(text, "abc\r\ndef");
-    ASSERT_TRUE(LoadFile(path, text, -1));
-    EXPECT_EQ(text, "abc\r\ndef");
-    ASSERT_TRUE(LoadFile(path, text, 100));
-    EXPECT_EQ(text, "abc\r\ndef");
-}
-
-TEST(LoadFile, ThreeFormsKeepEveryByte)
-{
-    TempDir dir;
-    const std::string bytes = "seta x \xE9\0\n\ny"s;
+    const std::string bytes = "seta x \xE9\0\r\n\ny"s;
     const std::string path = dir.write("f", bytes);
 
     std::string text;
-    ASSERT_TRUE(LoadFile(path, text));
-    EXPECT_EQ(text, bytes);
-
+    for (const std::int64_t noLimit : { 0, -1, 100 }) {
+        ASSERT_TRUE(LoadFile(path, text, noLimit));
+        EXPECT_EQ(text, bytes);
+    }
     std::vector<std::uint8_t> raw;
     ASSERT_TRUE(LoadFile(path, raw));
     EXPECT_EQ(std::string(raw.begin(), raw.end()), bytes);
 
     LineList lines;
+    ASSERT_TRUE(LoadFile(path, lines, 12)); // up to the last break
+    EXPECT_EQ(lines.toStrings(), std::vector<std::string> { "seta x \xE9\0"s });
     ASSERT_TRUE(LoadFile(path, lines));
     EXPECT_EQ(lines.toStrings(), (std::vector<std::string> { "seta x \xE9\0"s, "y" }));
+    // Only line breaks: no lines, and none left from before.
+    EXPECT_EQ(LoadFile(dir.write("breaks", "\r\n\n"), lines).error, FileError::NoLines);
+    EXPECT_TRUE(lines.empty());
 }
 
 // Sizes are 64-bit: a file of exactly 4 GiB is not taken for an empty one.
@@ -83,15 +50,6 @@ TEST(LoadFile, SizeBeyondThirtyTwoBits)
     std::string text;
     ASSERT_TRUE(LoadFile(path, text, 5));
     EXPECT_EQ(text, std::string(5, '\0'));
-}
-
-TEST(LoadFile, OnlyBreaksClearsLinesAndFails)
-{
-    TempDir dir;
-    LineList lines(std::string("old"));
-    const FileStatus s = LoadFile(dir.write("f", "\r\n\n"), lines);
-    EXPECT_EQ(s.error, FileError::NoLines);
-    EXPECT_TRUE(lines.empty());
 }
 
 // Each failure is named as the user will read it, and leaves the caller's output as it was.
@@ -177,11 +135,7 @@ INSTANTIATE_TEST_SUITE_P(PosixPaths, LoadFailure,
     ::testing::Values(FailCase { "fifo", FileError::NotRegular, kNotRegular,
                           [](const TempDir& d) { return d.fifo("fifo"); } },
         FailCase {
-            "socket", FileError::NotRegular, kNotRegular, [](const TempDir& d) { return d.socket("sock"); } },
-        FailCase {
             "devZero", FileError::NotRegular, kNotRegular, [](const TempDir&) { return "/dev/zero"s; } },
-        FailCase {
-            "devNull", FileError::NotRegular, kNotRegular, [](const TempDir&) { return "/dev/null"s; } },
         FailCase { "dangling", FileError::Missing, "no such file",
             [](const TempDir& d) { return d.symlink("nowhere", "dangling"); } },
         FailCase { "loop", FileError::Missing, "too many levels of symbolic links",
@@ -192,31 +146,42 @@ INSTANTIATE_TEST_SUITE_P(PosixPaths, LoadFailure,
     tromel::testing::ByLabel());
 #endif
 
-TEST(FileExists, RegularFilesAndLinksToThem)
+// Only spaces split the header; the other headers and names are in the fuzz seeds under
+// tests/fuzz/seeds/list, replayed against a plain reading.
+TEST(ParseCvars, TabsAreNotSeparators)
 {
-    TempDir dir;
-    const std::string file = dir.write("f.cfg", "");
-    EXPECT_TRUE(FileExists(file)); // empty but existing
-    EXPECT_FALSE(FileExists(dir.path().string()));
-#if !defined(_WIN32)
-    EXPECT_TRUE(FileExists(dir.symlink(file, "link")));
-#endif
+    const ListResult r = parseCvars(LineList(std::string("a\tb\t1.x\nr_a")));
+    EXPECT_EQ(r.error, ListError::TooFewFields);
+    EXPECT_FALSE(r.message.empty());
 }
 
-TEST(FileReader, DeliversEveryByteInPieces)
+TEST(LoadCvars, EmptyListsCountZeroAndHaveNoHeader)
 {
     TempDir dir;
-    std::string bytes(10000, 'x');
-    for (std::size_t i = 0; i < bytes.size(); i += 7)
-        bytes[i] = static_cast<char>(i & 0xFF);
-    FileReader reader;
-    ASSERT_TRUE(reader.open(dir.write("f", bytes)));
-    std::string seen;
-    int pieces = 0;
-    for (std::string_view piece; reader.next(piece, 4096) && !piece.empty(); ++pieces)
-        seen.append(piece);
-    EXPECT_EQ(seen, bytes);
-    EXPECT_EQ(pieces, 3);
+    for (const char* bytes : { "", "\r\n\r\n" }) {
+        const ListResult r = LoadCvars(dir.write("cvars.ini", bytes));
+        ASSERT_TRUE(r) << r.message;
+        EXPECT_FALSE(r.list.hasHeader);
+        EXPECT_EQ(r.list.count(), 0U);
+        EXPECT_EQ(r.list.names, std::vector<std::string> { "" });
+    }
+}
+
+// Names, paths and list headers are shown as UTF-8 when they are valid UTF-8, else as Windows-1252.
+TEST(Encoding, Utf8ElseWindows1252)
+{
+    const std::vector<std::pair<std::string, std::string>> rows {
+        { "caf\xC3\xA9", "caf\xC3\xA9" }, // valid, ending on a 2-byte character
+        { "\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80" }, // 4 bytes, at the end
+        { "\xE6\x97\x41", "\xC3\xA6\xE2\x80\x94\x41" }, // a bad third byte
+        { "\xF0\x9F\x98\x41", "\xC3\xB0\xC5\xB8\xCB\x9C\x41" }, // a bad fourth byte
+        { "\xE0\x80\x80", "\xC3\xA0\xE2\x82\xAC\xE2\x82\xAC" }, // overlong
+        { "\xC3", "\xC3\x83" }, // cut
+        { "\x81\xFF", "\xC2\x81\xC3\xBF" }, // unassigned in Windows-1252
+    };
+    for (const auto& [bytes, shown] : rows)
+        EXPECT_EQ(nameToUtf8(bytes), shown) << bytes;
+    EXPECT_EQ(latin1ToUtf8("\x80\xE9"), "\xC2\x80\xC3\xA9");
 }
 
 } // namespace

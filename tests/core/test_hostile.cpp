@@ -1,8 +1,10 @@
 // Input that nobody meant for this tool: odd bytes, huge lines, huge lists, files that change
-// while they are read. Odd paths are in test_fileop.cpp and, through the program, in
-// tests/cli/test_hostile_cli.cpp.
+// while they are read; and the plain scan of files, in parts or not. The matching rule itself is in
+// the fuzz seeds under tests/fuzz/seeds/scan; odd paths are in test_fileop.cpp and, through the
+// program, in tests/cli/test_hostile_cli.cpp.
 
 #include "CvarList.h"
+#include "PlainScan.h"
 #include "Reader.h"
 #include "ReferenceScan.h"
 #include "Scanner.h"
@@ -10,31 +12,48 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <random>
 
 using namespace tromel;
-using tromel::testing::listOf;
-using tromel::testing::scanFile;
-using tromel::testing::Scanned;
 using tromel::testing::TempDir;
 using namespace std::string_literals;
 
 namespace {
 
-constexpr std::size_t kMiB = std::size_t { 1 } << 20;
-
-// Scans the file as the program does and compares with the plain rule over the same bytes.
-Scanned expectFileScansLikeReference(const std::string& path, const CvarList& list)
+// A list with a header and these names.
+inline CvarList listOf(std::vector<std::string> names)
 {
-    std::string bytes;
-    EXPECT_TRUE(LoadFile(path, bytes));
-    const Scanned r = scanFile(path, Matcher(list));
-    EXPECT_TRUE(r) << describe(r.file);
-    EXPECT_EQ(r.findings, reference::scan(bytes, list));
-    EXPECT_EQ(r.lines, LineList(bytes).size());
-    return r;
+    CvarList list;
+    list.hasHeader = true;
+    list.names.insert(list.names.end(), names.begin(), names.end());
+    return list;
 }
+
+// Collects what scanConfig hands over; with stopAfter set, wants no more after that many.
+struct Collected final : FindingBatches {
+    void take(const Finding* f, std::size_t n) override
+    {
+        findings.insert(findings.end(), f, f + n);
+        taken += n;
+    }
+    bool cancelled() const override { return stopAfter != 0 && taken >= stopAfter; }
+    std::vector<Finding> findings;
+    std::atomic<std::size_t> taken { 0 }; // asked from any thread, unlike findings
+    std::size_t stopAfter = 0;
+};
+
+// A whole file's scan: what scanConfig answers and every finding it handed over.
+inline std::pair<ScanSummary, std::vector<Finding>> scanFile(
+    const std::string& path, const Matcher& matcher, const ScanPlan& plan = {})
+{
+    Collected got;
+    const ScanSummary r = scanConfig(path, matcher, got, plan);
+    return { r, std::move(got.findings) };
+}
+
+constexpr std::size_t kMiB = std::size_t { 1 } << 20;
 
 // Content that is not a config, built small but shaped like the big cases (100 MB of spaces, one
 // 100 MB line): long enough to cross the reader's 1 MiB pieces, with matches on the seams.
@@ -42,6 +61,7 @@ struct ContentCase {
     const char* label;
     std::string (*make)();
     std::vector<Finding> findings; // against the names r_a, " ", "x y"
+    FileError error = FileError::None;
 };
 
 class OddContent : public ::testing::TestWithParam<ContentCase> { };
@@ -49,9 +69,13 @@ class OddContent : public ::testing::TestWithParam<ContentCase> { };
 TEST_P(OddContent, ScansAsThePlainRuleSays)
 {
     TempDir dir;
-    const std::string path = dir.write("f.cfg", GetParam().make());
-    EXPECT_EQ(
-        expectFileScansLikeReference(path, listOf({ "r_a", " ", "x y" })).findings, GetParam().findings);
+    const std::string bytes = GetParam().make();
+    const CvarList list = listOf({ "r_a", " ", "x y" });
+    const auto [r, found] = scanFile(dir.write("f.cfg", bytes), Matcher(list));
+    EXPECT_EQ(r.file.error, GetParam().error) << describe(r.file);
+    EXPECT_EQ(found, reference::scan(bytes, list));
+    EXPECT_EQ(found, GetParam().findings);
+    EXPECT_EQ(r.lines, LineList(bytes).size());
 }
 
 std::string imageLike()
@@ -79,7 +103,10 @@ INSTANTIATE_TEST_SUITE_P(Content, OddContent,
     ::testing::Values(ContentCase { "binaryImage", imageLike, { { 4, 1 } } },
         ContentCase { "nulBytes", [] { return std::string(3 * kMiB, '\0'); }, {} },
         ContentCase { "spacesThenSet", [] { return std::string(2 * kMiB + 5, ' ') + "set"; }, { { 0, 2 } } },
-        ContentCase { "oneLongLine", oneLongLine, { { 0, 1 }, { 0, 3 } } }),
+        ContentCase { "oneLongLine", oneLongLine, { { 0, 1 }, { 0, 3 } } },
+        // Other failures are the reader's, in test_fileop.cpp.
+        ContentCase { "empty", [] { return ""s; }, {}, FileError::Empty },
+        ContentCase { "onlyBreaks", [] { return "\r\n\n"s; }, {}, FileError::NoLines }),
     tromel::testing::ByLabel());
 
 // Indices past 16 bits; odd names are in the fuzz seeds under tests/fuzz/seeds/list.
@@ -97,30 +124,23 @@ TEST(OddList, HundredThousandNames)
         scanBuffer(config, Matcher(r.list)), (std::vector<Finding> { { 0, 100000 }, { 1, 1 }, { 1, 6 } }));
 }
 
-// Reads a file in 4 KiB pieces while another program changes it after each piece; bounded, so
-// that a reader that chases the writer fails the test instead of hanging it.
-std::string readWhileChanging(const std::string& path, const std::function<void(const std::string&)>& change)
-{
-    FileReader reader;
-    std::string seen;
-    if (!reader.open(path))
-        return seen;
-    for (int pieces = 0; pieces < 1000; ++pieces) {
-        std::string_view piece;
-        if (!reader.next(piece, 4096) || piece.empty())
-            break;
-        seen.append(piece);
-        change(path);
-    }
-    return seen;
-}
-
 TEST(ChangingFile, IsReadAsItWasWhenOpened)
 {
     TempDir dir;
     const std::string original = "seta r_a 1\n" + std::string(10000, 'z');
+    // Reads in 4 KiB pieces while another program changes the file after each piece; bounded, so
+    // that a reader that chases the writer fails the test instead of hanging it.
     const auto read = [&](const std::string& name, const std::function<void(const std::string&)>& change) {
-        return readWhileChanging(dir.write(name, original), change);
+        const std::string path = dir.write(name, original);
+        FileReader reader;
+        EXPECT_TRUE(reader.open(path));
+        std::string seen;
+        std::string_view piece;
+        for (int pieces = 0; pieces < 1000 && reader.next(piece, 4096) && !piece.empty(); ++pieces) {
+            seen.append(piece);
+            change(path);
+        }
+        return seen;
     };
     // As a logger or a game writing its config would.
     EXPECT_TRUE(original == read("grow.cfg", [](const std::string& p) {
@@ -134,6 +154,49 @@ TEST(ChangingFile, IsReadAsItWasWhenOpened)
         std::filesystem::rename(dir.write("other", "seta cg_b 1\n"), p);
     }));
 #endif
+}
+
+// A caller that stops wanting findings stops the scan, in parts or not, soon after.
+TEST(ScanConfig, StopsWhenCancelled)
+{
+    TempDir dir;
+    std::string config;
+    for (int i = 0; i < 200000; ++i)
+        config += "set r_a 1\n";
+    const std::string path = dir.write("big.cfg", config);
+    const CvarList list = listOf({ "r_a" });
+    const Matcher matcher(list);
+    for (std::size_t parts : { 1U, 4U }) {
+        Collected got;
+        got.stopAfter = 10;
+        const ScanSummary r = scanConfig(path, matcher, got, ScanPlan { 4, parts, 4096 });
+        EXPECT_EQ(r.file.error, FileError::Cancelled) << parts;
+        EXPECT_LT(got.findings.size(), 100000U) << parts;
+    }
+}
+
+// A file cut into parts scanned on several threads gives what one scan of it gives: lines of every
+// length and break, blank runs, and matches on the seams between parts and reads.
+TEST(ScanConfig, FilesCutIntoPartsMatchThePlainRule)
+{
+    TempDir dir;
+    const CvarList list = listOf({ "r_a", "b b", " " });
+    std::string config = "set r_a \n\r\n"; // a first line, then blank ones
+    for (std::size_t i = 0; i < 900; ++i)
+        config.append(i % 5 == 0 ? "x" : "set r_a ")
+            .append(i % 11, i % 4 == 0 ? ' ' : 'b')
+            .append(i % 3 == 0   ? "\r\n"
+                    : i % 7 == 0 ? "\n\n"
+                                 : "\r");
+    config += std::string(5000, 'x') + " b b set";
+    const std::string path = dir.write("c.cfg", config);
+    const Matcher matcher(list);
+    for (std::size_t parts : { 2U, 7U, 40U })
+        for (std::size_t chunk : { 64U, 4096U }) {
+            const auto [r, found] = scanFile(path, matcher, ScanPlan { 4, parts, chunk });
+            EXPECT_EQ(r.lines, LineList(config).size()) << parts << ' ' << chunk;
+            EXPECT_EQ(found, reference::scan(config, list)) << parts << ' ' << chunk;
+        }
 }
 
 } // namespace
