@@ -10,6 +10,7 @@
 #include "Scanner.h"
 #include "platform/NativeFile.h"
 
+#include <QAbstractItemView>
 #include <QDir>
 #include <QDropEvent>
 #include <QLabel>
@@ -30,7 +31,6 @@
 #endif
 
 using namespace tromel::gui;
-using tromel::gui::test::items;
 using tromel::gui::test::writeFile;
 
 namespace {
@@ -119,7 +119,14 @@ class Form1Test : public QObject {
         click("Command1");
         return file;
     }
-    QStringList report() { return items(w<QAbstractItemView>("List1")); }
+    QStringList report()
+    {
+        QStringList out;
+        const QAbstractItemModel* model = w<QAbstractItemView>("List1")->model();
+        for (int row = 0; row < model->rowCount(); ++row)
+            out << model->index(row, 0).data().toString();
+        return out;
+    }
     /// The one message, which starts with prefix; an empty prefix: no message.
     bool toldOnce(const QString& prefix) const
     {

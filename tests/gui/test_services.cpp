@@ -19,7 +19,6 @@
 #include <cstdio>
 
 using namespace tromel::gui;
-using tromel::gui::test::items;
 using tromel::gui::test::whenModal;
 using tromel::gui::test::writeFile;
 
@@ -48,21 +47,6 @@ class ServicesTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void messageBox()
-    {
-        QtFormServices services(uniqueKey());
-        QStringList seen; // icon, title, text, buttons
-        whenModal<QMessageBox>([&](QMessageBox* box) {
-            seen = QStringList { QString::number(box->icon()), box->windowTitle(), box->text(),
-                QString::number(box->buttons().size()) };
-            box->button(QMessageBox::Ok)->click();
-        });
-        services.showMessage(QStringLiteral("Tromel Rimbolt: CFG"), QStringLiteral("Cfg not found."));
-        QCOMPARE(seen,
-            (QStringList {
-                QString::number(QMessageBox::Warning), "Tromel Rimbolt: CFG", "Cfg not found.", "1" }));
-    }
-
     void singleInstance()
     {
         const QString key = uniqueKey();
@@ -83,7 +67,7 @@ private slots:
         QVERIFY(!next.anotherInstanceRunning()); // asking again does not find itself
     }
 
-    // Start-up, browsing through the real file chooser (checked on the way) and validating.
+    // Start-up, browsing through the real file chooser and validating, each dialog checked on the way.
     void startBrowseValidate()
     {
         QVERIFY(writeFile(fixtures->filePath("cvars.ini"), "list v 1.25-02-2007\nr_a\n"));
@@ -114,8 +98,20 @@ private slots:
                 QDir::currentPath(), QString::number(QFileDialog::ExistingFile), "1" }));
         QTest::mouseClick(form.findChild<QWidget*>("Command2"), Qt::LeftButton);
         QVERIFY(QTest::qWaitFor([&] { return !form.checking(); }, 60000));
-        QCOMPARE(
-            items(form.findChild<QAbstractItemView*>("List1")).value(0), QStringLiteral("Ligne: 0 - r_a"));
+        QCOMPARE(form.findChild<QAbstractItemView*>("List1")->model()->index(0, 0).data().toString(),
+            QStringLiteral("Ligne: 0 - r_a"));
+
+        QVERIFY(QFile::remove(cfg));
+        seen.clear(); // icon, title, text, buttons
+        whenModal<QMessageBox>([&](QMessageBox* box) {
+            seen = QStringList { QString::number(box->icon()), box->windowTitle(), box->text(),
+                QString::number(box->buttons().size()) };
+            box->button(QMessageBox::Ok)->click();
+        });
+        QTest::mouseClick(form.findChild<QWidget*>("Command2"), Qt::LeftButton);
+        QCOMPARE(seen,
+            (QStringList {
+                QString::number(QMessageBox::Warning), "Tromel Rimbolt: CFG", "Cfg not found.", "1" }));
     }
 
     void cleanupTestCase()
