@@ -26,10 +26,6 @@
 #include <memory>
 #include <new>
 
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
-
 using namespace tromel::gui;
 using tromel::gui::test::writeFile;
 
@@ -226,11 +222,6 @@ private slots:
         QFETCH(QByteArray, cfg);
         QFETCH(QString, prompt);
         QFETCH(QStringList, report);
-        const bool unreadable = prompt.endsWith("cannot read");
-#ifdef Q_OS_UNIX
-        if (unreadable && ::geteuid() == 0)
-            QSKIP("root reads files whatever their permissions");
-#endif
 
         QVERIFY(start(kList));
         const QString file = browse("my.cfg", "seta r_a 1");
@@ -238,8 +229,11 @@ private slots:
         QVERIFY(QFile::remove(file));
         if (!cfg.isNull())
             QVERIFY(writeFile(file, cfg));
-        if (unreadable)
+        if (prompt.endsWith("cannot read")) {
             QVERIFY(QFile::setPermissions(file, QFileDevice::Permissions()));
+            if (QFile(file).open(QIODevice::ReadOnly))
+                QSKIP("root reads files whatever their permissions");
+        }
         QVERIFY(pressValidate());
 
         QVERIFY2(toldOnce(prompt), qPrintable(m_services.messages.join('\n')));
