@@ -27,8 +27,7 @@ template <typename D> void whenModal(std::function<void(D*)> handle)
             ticks = 0;
             handle(dialog);
         } else if (handled && !modal) {
-            timer->stop();
-            timer->deleteLater();
+            timer->deleteLater(); // which stops it
         } else if (++ticks > 300 && modal) {
             modal->close();
         }

@@ -30,8 +30,6 @@ double worstContrast(const QImage& image, const QRect& area, QColor text)
     return worst;
 }
 
-const QString kResources = QStringLiteral(TROMEL_RESOURCES_DIR);
-
 } // namespace
 
 class AssetsTest : public QObject {
@@ -40,7 +38,7 @@ class AssetsTest : public QObject {
 private slots:
     void banner()
     {
-        QImageReader reader(kResources + "/banner.gif");
+        QImageReader reader(QStringLiteral(TROMEL_RESOURCES_DIR "/banner.gif"));
         QCOMPARE(reader.imageCount(), 1);
         const QImage image = reader.read();
         QCOMPARE(image.size(), QSize(360, 278));
