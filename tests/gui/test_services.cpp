@@ -35,7 +35,7 @@ QString uniqueKey()
 class FixtureServices final : public QtFormServices {
 public:
     FixtureServices()
-        : QtFormServices(uniqueKey())
+        : QtFormServices(uniqueKey() + QStringLiteral("-window")) // apart from the one held below
     {
     }
     std::string programDir() override { return fixtures->path().toStdString(); }
