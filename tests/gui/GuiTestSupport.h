@@ -1,10 +1,7 @@
 #pragma once
 
-#include <QAbstractItemModel>
-#include <QAbstractItemView>
 #include <QApplication>
 #include <QFile>
-#include <QStringList>
 #include <QTest>
 #include <QTimer>
 
@@ -16,15 +13,6 @@ inline bool writeFile(const QString& path, const QByteArray& bytes)
 {
     QFile f(path);
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
-
-inline QStringList items(const QAbstractItemView* list)
-{
-    QStringList out;
-    const QAbstractItemModel* model = list->model();
-    for (int row = 0; row < model->rowCount(); ++row)
-        out << model->index(row, 0).data().toString();
-    return out;
 }
 
 /// Hands the next modal dialog of type D to handle once it is up, from the event loop that runs
@@ -39,8 +27,7 @@ template <typename D> void whenModal(std::function<void(D*)> handle)
             ticks = 0;
             handle(dialog);
         } else if (handled && !modal) {
-            timer->stop();
-            timer->deleteLater();
+            timer->deleteLater(); // which stops it
         } else if (++ticks > 300 && modal) {
             modal->close();
         }
