@@ -39,7 +39,6 @@ struct Outcome {
 struct Launch {
     std::vector<std::string> args;
     std::string cwd {}; // empty: the test's own
-    std::vector<std::string> env {}; // empty: the test's own environment; else the whole of it
     bool asNobody = false; // POSIX only
     std::string stdinPath {}; // empty: the null device
     std::string stdoutPath {}; // empty: captured; "closed": no standard output at all
@@ -114,10 +113,6 @@ inline Outcome runCheck(const Launch& launch)
     std::wstring line = L"tromel-check";
     for (const std::string& a : launch.args)
         detail::appendQuoted(line, detail::wide(a));
-    std::wstring env;
-    for (const std::string& e : launch.env)
-        env += detail::wide(e) + L'\0';
-    env += L'\0';
     const std::wstring cwd = detail::wide(launch.cwd);
 
     HANDLE in = detail::inheritable(
@@ -135,9 +130,8 @@ inline Outcome runCheck(const Launch& launch)
     si.hStdError = err;
     PROCESS_INFORMATION pi {};
     Outcome o;
-    if (::CreateProcessW(binary.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
-            launch.env.empty() ? nullptr : env.data(), launch.cwd.empty() ? nullptr : cwd.c_str(), &si,
-            &pi)) {
+    if (::CreateProcessW(binary.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+            launch.cwd.empty() ? nullptr : cwd.c_str(), &si, &pi)) {
         DWORD code = 0;
         if (::WaitForSingleObject(pi.hProcess, 60000) == WAIT_TIMEOUT) {
             ::TerminateProcess(pi.hProcess, 128 + 14);
@@ -173,10 +167,6 @@ inline Outcome runCheck(const Launch& launch)
     for (const std::string& a : launch.args)
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (const std::string& e : launch.env)
-        envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
 
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -197,7 +187,7 @@ inline Outcome runCheck(const Launch& launch)
             && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
             ::_exit(125);
         ::alarm(60);
-        ::fexecve(exe, argv.data(), launch.env.empty() ? environ : envp.data());
+        ::fexecve(exe, argv.data(), environ);
         ::_exit(127);
     }
     Outcome o;

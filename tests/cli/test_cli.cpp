@@ -198,16 +198,25 @@ INSTANTIATE_TEST_SUITE_P(Rules, Run,
             "~--engine: q3 not in" }),
     tromel::testing::ByLabel());
 
+// A file that cannot be read among good ones: named, the others still reported. Devices are never
+// opened, so never waited on.
+const std::string kHitAndB = "==> {hit.cfg} <==\nLigne: 0 - r_a\n \nTotal: 1 cvars interdite\n\n"
+                             "==> {b.cfg} <==\nLigne: 0 - cg_b\n \nTotal: 1 cvars interdite\n";
+
 #if defined(_WIN32)
 INSTANTIATE_TEST_SUITE_P(Windows, Run,
-    ::testing::Values(RunCase { "device", { "{nul.cfg}" }, 2, "", "~nul.cfg: not a regular file" }),
+    ::testing::Values(RunCase { "device", { "{hit.cfg}", "{nul.cfg}", "{b.cfg}" }, 2, kHitAndB,
+                          "~tromel-check: {nul.cfg}: not a regular file\n" },
+        RunCase { "console", { "{hit.cfg}", "con", "{b.cfg}" }, 2, kHitAndB,
+            "~tromel-check: con: not a regular file\n" },
+        RunCase {
+            "deviceList", { "--list", "{nul.cfg}", "{ok.cfg}" }, 2, "", "~nul.cfg: not a regular file" },
+        RunCase { "consoleList", { "--list", "con", "{ok.cfg}" }, 2, "", "~con: not a regular file" }),
     tromel::testing::ByLabel());
 #else
 // The walk prints '\' on Windows, where the exec'd file's path keeps the '/' it was given.
 INSTANTIATE_TEST_SUITE_P(Posix, Run,
-    ::testing::Values(RunCase { "fifoIsNamedAndTheOthersChecked", { "{hit.cfg}", "{fifo.cfg}", "{b.cfg}" }, 2,
-                          "==> {hit.cfg} <==\nLigne: 0 - r_a\n \nTotal: 1 cvars interdite\n\n"
-                          "==> {b.cfg} <==\nLigne: 0 - cg_b\n \nTotal: 1 cvars interdite\n",
+    ::testing::Values(RunCase { "fifo", { "{hit.cfg}", "{fifo.cfg}", "{b.cfg}" }, 2, kHitAndB,
                           "tromel-check: {fifo.cfg}: not a regular file\n" },
         RunCase {
             "fifoList", { "--list", "{fifo.cfg}", "{ok.cfg}" }, 2, "", "~fifo.cfg: not a regular file" },
