@@ -98,15 +98,11 @@ inline HANDLE inheritable(const std::wstring& path, DWORD access, DWORD disposit
         disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-} // namespace detail
-
-// Runs tromel-check; one that runs for more than a minute is ended, so a hang fails the test
-// instead of stopping the suite.
-inline Outcome runCheck(const Launch& launch)
+// Runs tromel-check and answers its exit status; one that runs for more than a minute is ended, so
+// a hang fails the test instead of stopping the suite.
+inline int runAndWait(
+    const Launch& launch, const std::filesystem::path& outPath, const std::filesystem::path& errPath)
 {
-    const TempDir capture;
-    const std::filesystem::path outPath = capture.path() / "out";
-    const std::filesystem::path errPath = capture.path() / "err";
     const std::wstring binary = detail::wide(checkBinary());
 
     // argv[0] without a folder: the program must find its list through the system, not argv[0].
@@ -129,37 +125,35 @@ inline Outcome runCheck(const Launch& launch)
     si.hStdOutput = out;
     si.hStdError = err;
     PROCESS_INFORMATION pi {};
-    Outcome o;
+    DWORD code = static_cast<DWORD>(-1); // -1 when it could not start
     if (::CreateProcessW(binary.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
             launch.cwd.empty() ? nullptr : cwd.c_str(), &si, &pi)) {
-        DWORD code = 0;
         if (::WaitForSingleObject(pi.hProcess, 60000) == WAIT_TIMEOUT) {
             ::TerminateProcess(pi.hProcess, 128 + 14);
             ::WaitForSingleObject(pi.hProcess, INFINITE);
         }
         ::GetExitCodeProcess(pi.hProcess, &code);
-        o.status = static_cast<int>(code);
         ::CloseHandle(pi.hThread);
         ::CloseHandle(pi.hProcess);
     }
     for (HANDLE h : { in, out, err })
         if (h != nullptr && h != INVALID_HANDLE_VALUE)
             ::CloseHandle(h);
-    o.out = slurp(outPath);
-    o.err = slurp(errPath);
-    return o;
+    return static_cast<int>(code);
 }
+
+} // namespace detail
 
 #else
 
-// Runs tromel-check. An alarm ends a run that blocks, so a hang fails the test with status
-// 128 + SIGALRM instead of stopping the suite.
-inline Outcome runCheck(const Launch& launch)
+namespace detail {
+
+// Runs tromel-check and answers its exit status. An alarm ends a run that blocks, so a hang fails
+// the test with status 128 + SIGALRM instead of stopping the suite.
+inline int runAndWait(
+    const Launch& launch, const std::filesystem::path& outPath, const std::filesystem::path& errPath)
 {
     constexpr int kNobody = 65534;
-    const TempDir capture;
-    const std::filesystem::path outPath = capture.path() / "out";
-    const std::filesystem::path errPath = capture.path() / "err";
     const std::string binary = checkBinary();
     const std::string inPath = launch.stdinPath.empty() ? "/dev/null" : launch.stdinPath;
 
@@ -190,22 +184,22 @@ inline Outcome runCheck(const Launch& launch)
         ::fexecve(exe, argv.data(), environ);
         ::_exit(127);
     }
-    Outcome o;
     int status = 0;
-    if (pid > 0 && ::waitpid(pid, &status, 0) == pid)
-        o.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    o.out = slurp(outPath);
-    o.err = slurp(errPath);
-    return o;
+    if (pid <= 0 || ::waitpid(pid, &status, 0) != pid)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
+
+} // namespace detail
 
 #endif
 
-inline Outcome runCheck(std::vector<std::string> args)
+// Runs tromel-check, its output captured unless launch says otherwise.
+inline Outcome runCheck(const Launch& launch)
 {
-    Launch launch;
-    launch.args = std::move(args);
-    return runCheck(launch);
+    const TempDir capture;
+    const int status = detail::runAndWait(launch, capture.path() / "out", capture.path() / "err");
+    return { status, slurp(capture.path() / "out"), slurp(capture.path() / "err") };
 }
 
 // tromel-check's code in this process, its output captured.
