@@ -14,6 +14,7 @@
 #else
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -201,6 +202,57 @@ inline Outcome runCheck(const Launch& launch)
     const int status = detail::runAndWait(launch, capture.path() / "out", capture.path() / "err");
     return { status, slurp(capture.path() / "out"), slurp(capture.path() / "err") };
 }
+
+// A folder of configs, lists and rules that every run of tromel-check in these tests reads.
+class CliDir : public ::testing::Test {
+protected:
+    CliDir()
+    {
+        for (const auto& [name, bytes] : std::vector<std::pair<std::string, std::string>> {
+                 { "cvars.ini", "Forbidden cvars 1.06-12-2026\nr_a\ncg_b\n\xE9t\xE9\n" },
+                 { "a.cfg", "seta r_a 1\r\n\r\nseta \xE9t\xE9 2\nbind x cg_b\n" }, { "ok.cfg", "seta x 1\n" },
+                 { "hit.cfg", "seta r_a 1\n" }, { "b.cfg", "seta cg_b 1\n" }, { "e.cfg", "\r\n" },
+                 { "empty.cfg", "" }, { "crlf.cfg", "seta r_a 1\r\n\r\nseta cg_b 1" },
+                 { "d/z.CFG", "seta r_a 1\n" }, { "d/sub/a.cfg", "seta cg_b 1\n" },
+                 { "d/notes.txt", "seta r_a 1\n" }, { "notes/notes.txt", "seta r_a 1\n" },
+                 { "bad.ini", "only two\nr_a\n" }, { "empty.ini", "only a 1.header\n" },
+                 { "au.cfg", "seta r_a 1\nbind x \"CG_B 2\"\n// note; seta r_a 3\nexec nowhere\n" },
+                 { "vstr.cfg", "a \"r_a 1\"\nvstr a\n" }, { "ctl.cfg", "seta r_a \"x\x01y\x7Fz\"\n" },
+                 { "ad/z.cfg", "exec sub/a\n" }, { "ad/sub/a.cfg", "seta cg_b 1\n" },
+                 { "locked.cfg", "seta r_a 1\n" }, { "private/x.cfg", "seta r_a 1\n" },
+                 { "tree/private/x.cfg", "seta r_a 1\n" }, { "in.cfg", "seta r_a 1\nexec s1\n" },
+                 { "s1.cfg", "seta cg_b 1\n" },
+                 { "server.cfg",
+                     "set sv_hostname x\nsv_cvar cg_fov IN 90 120\nsv_cvar r_picmip EQ 0\n"
+                     "sv_cvar snaps EQ 40\n" } })
+            m_dir.write(name, bytes);
+#if !defined(_WIN32)
+        ::mkfifo(m_dir.path("fifo.cfg").c_str(), 0600);
+        m_dir.write("new\nline\r/b.cfg", "bind x \"r_a 1\"\nexec none\n");
+#endif
+    }
+
+    // "{x}" stands for the path of x.
+    std::string expand(std::string text) const
+    {
+        for (std::size_t at; (at = text.find('{')) != std::string::npos;) {
+            const std::size_t end = text.find('}', at);
+            text.replace(at, end + 1 - at, m_dir.path(text.substr(at + 1, end - at - 1)));
+        }
+        return text;
+    }
+
+    // Exactly the text, or with a leading "~" a part of it.
+    void expectText(const std::string& actual, const std::string& wanted) const
+    {
+        if (wanted.starts_with('~'))
+            EXPECT_NE(actual.find(expand(wanted.substr(1))), std::string::npos) << actual;
+        else
+            EXPECT_EQ(actual, expand(wanted));
+    }
+
+    TempDir m_dir;
+};
 
 // tromel-check's code in this process, its output captured.
 inline Outcome runInProcess(std::vector<std::string> args)

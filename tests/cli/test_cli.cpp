@@ -6,20 +6,18 @@
 
 #if !defined(_WIN32)
 #include <sys/resource.h>
-#include <sys/stat.h>
 #endif
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
+using tromel::testing::CliDir;
 using tromel::testing::Outcome;
 using tromel::testing::runInProcess;
 using tromel::testing::TempDir;
 
 namespace {
-
-constexpr const char* kList = "Forbidden cvars 1.06-12-2026\nr_a\ncg_b\n\xE9t\xE9\n";
 
 std::string repeated(std::string_view piece, std::size_t times)
 {
@@ -28,53 +26,6 @@ std::string repeated(std::string_view piece, std::size_t times)
         out += piece;
     return out;
 }
-
-// A folder of configs, lists and rules that every run below reads.
-class CliDir : public ::testing::Test {
-protected:
-    CliDir()
-    {
-        for (const auto& [name, bytes] : std::vector<std::pair<std::string, std::string>> {
-                 { "cvars.ini", kList }, { "a.cfg", "seta r_a 1\r\n\r\nseta \xE9t\xE9 2\nbind x cg_b\n" },
-                 { "ok.cfg", "seta x 1\n" }, { "hit.cfg", "seta r_a 1\n" }, { "b.cfg", "seta cg_b 1\n" },
-                 { "e.cfg", "\r\n" }, { "empty.cfg", "" }, { "crlf.cfg", "seta r_a 1\r\n\r\nseta cg_b 1" },
-                 { "d/z.CFG", "seta r_a 1\n" }, { "d/sub/a.cfg", "seta cg_b 1\n" },
-                 { "d/notes.txt", "seta r_a 1\n" }, { "notes/notes.txt", "seta r_a 1\n" },
-                 { "bad.ini", "only two\nr_a\n" }, { "empty.ini", "only a 1.header\n" },
-                 { "au.cfg", "seta r_a 1\nbind x \"CG_B 2\"\n// note; seta r_a 3\nexec nowhere\n" },
-                 { "vstr.cfg", "a \"r_a 1\"\nvstr a\n" }, { "ctl.cfg", "seta r_a \"x\x01y\x7Fz\"\n" },
-                 { "ad/z.cfg", "exec sub/a\n" }, { "ad/sub/a.cfg", "seta cg_b 1\n" },
-                 { "server.cfg",
-                     "set sv_hostname x\nsv_cvar cg_fov IN 90 120\nsv_cvar r_picmip EQ 0\n"
-                     "sv_cvar snaps EQ 40\n" } })
-            m_dir.write(name, bytes);
-#if !defined(_WIN32)
-        ::mkfifo(m_dir.path("fifo.cfg").c_str(), 0600);
-        m_dir.write("new\nline\r/b.cfg", "bind x \"r_a 1\"\nexec none\n");
-#endif
-    }
-
-    // "{x}" stands for the path of x.
-    std::string expand(std::string text) const
-    {
-        for (std::size_t at; (at = text.find('{')) != std::string::npos;) {
-            const std::size_t end = text.find('}', at);
-            text.replace(at, end + 1 - at, m_dir.path(text.substr(at + 1, end - at - 1)));
-        }
-        return text;
-    }
-
-    // Exactly the text, or with a leading "~" a part of it.
-    void expectText(const std::string& actual, const std::string& wanted) const
-    {
-        if (wanted.starts_with('~'))
-            EXPECT_NE(actual.find(expand(wanted.substr(1))), std::string::npos) << actual;
-        else
-            EXPECT_EQ(actual, expand(wanted));
-    }
-
-    TempDir m_dir;
-};
 
 struct RunCase {
     const char* label;
@@ -416,15 +367,5 @@ INSTANTIATE_TEST_SUITE_P(Outputs, WriteError,
         WriteCase { "info", { "--info" } }, WriteCase { "infoAndFile", { "--info", "@" } },
         WriteCase { "help", { "--help" } }, WriteCase { "version", { "--version" } }),
     tromel::testing::ByLabel());
-
-// The real executable finds the list beside itself, whatever the working directory.
-TEST(CliBinary, DefaultListIsBesideTheExecutable)
-{
-    TempDir dir;
-    const Outcome o = tromel::testing::runCheck(
-        tromel::testing::Launch { { "--info" }, tromel::testing::utf8(dir.path()) });
-    EXPECT_EQ(o.status, 0) << o.err;
-    EXPECT_EQ(o.out.substr(0, o.out.find('\n')), "Version: 1");
-}
 
 } // namespace

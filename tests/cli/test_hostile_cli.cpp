@@ -174,91 +174,77 @@ TEST(UncPath, FileAndFolderAreChecked)
     EXPECT_EQ(folder.status, 1) << folder.err;
     EXPECT_EQ(folder.out, "==> " + unc + R"(\x.cfg <==)" + "\n" + kReport);
 }
-#else
-// Root reads every file, so the denial is produced by running the check as the user nobody.
-struct Denial {
+#endif
+
+struct BinaryCase {
     const char* label;
-    const char* locked; // made unreadable (a file) or unsearchable (a folder)
-    std::vector<std::string> args; // names in the folder, options as they are
-    const char* cause;
-    bool goodReported; // good.cfg, given last
+    tromel::testing::Launch launch; // "{x}" in its paths as in CliDir::expand
+    int status;
+    std::string out; // as in CliDir::expectText
+    std::string err;
+    const char* locked = nullptr; // made unreadable or unsearchable, and the run made as the user nobody
 };
 
-class PermissionDenied : public ::testing::TestWithParam<Denial> { };
+class Binary : public tromel::testing::CliDir, public ::testing::WithParamInterface<BinaryCase> { };
 
-TEST_P(PermissionDenied, IsNamed)
+TEST_P(Binary, StatusAndOutput)
 {
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "needs root to run the check as the user nobody";
-    if (runCheck(Launch { { "--version" }, {}, true }).status != 0)
-        GTEST_SKIP() << "the user nobody cannot run " << tromel::testing::checkBinary();
-    TempDir dir;
-    ::chmod(dir.path().c_str(), 0755);
-    dir.write("cvars.ini", kList);
-    for (const char* name : { "good.cfg", "locked.cfg", "private/x.cfg", "tree/private/x.cfg" })
-        dir.write(name, "seta r_a 1\n");
-    const std::string locked = dir.path(GetParam().locked);
-    ::chmod(locked.c_str(), std::filesystem::is_directory(locked) ? 0700 : 0600);
-    std::vector<std::string> args;
-    for (const std::string& a : GetParam().args)
-        args.push_back(a.starts_with('-') ? a : dir.path(a));
-    const Outcome o = runCheck(Launch { args, {}, true });
-    EXPECT_EQ(o.status, 2);
-    EXPECT_NE(o.err.find(GetParam().cause), std::string::npos) << o.err;
-    EXPECT_EQ(o.out.find("Ligne: 0 - r_a") != std::string::npos, GetParam().goodReported) << o.out;
-}
-
-INSTANTIATE_TEST_SUITE_P(Modes, PermissionDenied,
-    ::testing::Values(
-        Denial { "unreadableConfig", "locked.cfg", { "--list", "cvars.ini", "locked.cfg", "good.cfg" },
-            "locked.cfg: cannot read: Permission denied", true },
-        Denial { "configInAPrivateFolder", "private", { "--list", "cvars.ini", "private/x.cfg", "good.cfg" },
-            "x.cfg: permission denied", true },
-        Denial { "privateSubfolderIsNamedNotSkipped", "tree/private",
-            { "--list", "cvars.ini", "tree", "good.cfg" }, "private: Permission denied", true },
-        Denial { "unreadableList", "cvars.ini", { "--list", "cvars.ini", "good.cfg" },
-            "cannot read: Permission denied", false }),
-    tromel::testing::ByLabel());
-
-#endif
-
-// What cannot be written is an error with its cause, as GNU tools do, up to the real files' at
-// exit; every output's own write errors are in test_cli.cpp.
-TEST(WriteError, ExitsTwoWithTheCause)
-{
-    TempDir dir;
-    Launch launch { { "--list", dir.write("l.ini", kList), dir.write("a.cfg", "seta r_a 1\n") } };
-    launch.stdoutPath = "closed";
-    Outcome o = runCheck(launch);
-    EXPECT_EQ(o.status, 2);
-    EXPECT_EQ(o.err, "tromel-check: write error: Bad file descriptor\n");
+    const BinaryCase& c = GetParam();
+    Launch launch = c.launch;
+    for (std::string* text : { &launch.cwd, &launch.stdinPath, &launch.stdoutPath })
+        *text = expand(*text);
+    for (std::string& a : launch.args)
+        a = expand(a);
 #if !defined(_WIN32)
-    launch.stdoutPath = "/dev/full";
-    o = runCheck(launch);
-    EXPECT_EQ(o.status, 2);
-    EXPECT_EQ(o.err, "tromel-check: write error: No space left on device\n");
+    // Root reads every file, so a denial needs the run as nobody.
+    if (c.locked != nullptr) {
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "needs root to run the check as the user nobody";
+        ::chmod(m_dir.path().c_str(), 0755);
+        const std::string locked = m_dir.path(c.locked);
+        ::chmod(locked.c_str(), std::filesystem::is_directory(locked) ? 0700 : 0600);
+        launch.asNobody = true;
+    }
 #endif
+    const Outcome o = runCheck(launch);
+    EXPECT_EQ(o.status, c.status) << o.err;
+    expectText(o.out, c.out);
+    expectText(o.err, c.err);
 }
 
-// "-" is the config on standard input, in both modes; exec paths are then relative to the
-// current folder.
-TEST(StandardInput, IsCheckedAsAConfig)
-{
-    TempDir dir;
-    Launch launch;
-    launch.cwd = tromel::testing::utf8(dir.path());
-    dir.write("s1.cfg", "seta cg_b 1\n");
-    launch.stdinPath = dir.write("in.cfg", "seta r_a 1\nexec s1\n");
-    launch.args = { "--list", dir.write("l.ini", kList), "-" };
-    const Outcome plain = runCheck(launch);
-    EXPECT_EQ(plain.status, 1) << plain.err;
-    EXPECT_EQ(plain.out, kReport);
-    launch.args.insert(launch.args.begin(), "--audit");
-    const Outcome audit = runCheck(launch);
-    EXPECT_EQ(audit.status, 1) << audit.err;
-    EXPECT_EQ(audit.out,
-        "-:1:1: r_a (seta): seta r_a 1\ns1.cfg:1:1: cg_b (exec): seta cg_b 1 [via exec at -:2:1]\nTotal: 2 "
-        "findings\n");
-}
+// The real executable finds the list beside itself, whatever the working directory; "-" is the
+// config on standard input, whose exec paths are relative to the current folder; output that
+// cannot be written, up to the real files' at exit, is an error with its cause, as GNU tools do
+// (every output's own write errors are in test_cli.cpp).
+INSTANTIATE_TEST_SUITE_P(Runs, Binary,
+    ::testing::Values(
+        BinaryCase { "defaultListIsBesideTheExecutable", { { "--info" }, "{}" }, 0, "~Version: 1\n", "" },
+        BinaryCase { "standardInput", { { "--list", "{cvars.ini}", "-" }, "{}", false, "{in.cfg}" }, 1,
+            "Ligne: 0 - r_a\n \nTotal: 1 cvars interdite\n", "" },
+        BinaryCase { "standardInputAudited",
+            { { "--list", "{cvars.ini}", "--audit", "-" }, "{}", false, "{in.cfg}" }, 1,
+            "-:1:1: r_a (seta): seta r_a 1\ns1.cfg:1:1: cg_b (exec): seta cg_b 1 [via exec at -:2:1]\nTotal: "
+            "2 findings\n",
+            "" },
+        BinaryCase { "closedOutput", { { "--list", "{cvars.ini}", "{hit.cfg}" }, "", false, "", "closed" }, 2,
+            "", "tromel-check: write error: Bad file descriptor\n" }),
+    tromel::testing::ByLabel());
+#if !defined(_WIN32)
+INSTANTIATE_TEST_SUITE_P(Posix, Binary,
+    ::testing::Values(
+        BinaryCase { "fullDisk", { { "--list", "{cvars.ini}", "{hit.cfg}" }, "", false, "", "/dev/full" }, 2,
+            "", "tromel-check: write error: No space left on device\n" },
+        BinaryCase { "unreadableConfig", { { "--list", "{cvars.ini}", "{locked.cfg}", "{hit.cfg}" } }, 2,
+            "~Ligne: 0 - r_a", "~locked.cfg: cannot read: Permission denied", "locked.cfg" },
+        BinaryCase { "configInAPrivateFolder",
+            { { "--list", "{cvars.ini}", "{private/x.cfg}", "{hit.cfg}" } }, 2, "~Ligne: 0 - r_a",
+            "~x.cfg: permission denied", "private" },
+        BinaryCase { "privateSubfolderIsNamedNotSkipped",
+            { { "--list", "{cvars.ini}", "{tree}", "{hit.cfg}" } }, 2, "~Ligne: 0 - r_a",
+            "~private: Permission denied", "tree/private" },
+        BinaryCase { "unreadableList", { { "--list", "{cvars.ini}", "{hit.cfg}" } }, 2, "",
+            "~cannot read: Permission denied", "cvars.ini" }),
+    tromel::testing::ByLabel());
+#endif
 
 } // namespace
