@@ -25,63 +25,7 @@ namespace {
 const std::string kReport = "Ligne: 0 - r_a\n \nTotal: 1 cvars interdite\n";
 
 const std::string kList = "list v 1.25-02-2007\r\nr_a\r\ncg_b\r\n";
-
-// Names that are awkward to type but name good files.
-struct AwkwardName {
-    const char* label;
-    std::string file;
-    std::vector<std::string> args; // FILE stands for the name, PATH within an argument for its full path
-};
-
-class AwkwardNames : public ::testing::TestWithParam<AwkwardName> { };
-
-TEST_P(AwkwardNames, AreChecked)
-{
-    TempDir dir;
-    dir.write("cvars.ini", kList);
-    dir.write(GetParam().file, "seta r_a 1\n");
-    std::vector<std::string> args { "--list", "cvars.ini" };
-    for (std::string a : GetParam().args) {
-        if (const std::size_t at = a.find("PATH"); at != std::string::npos)
-            a.replace(at, 4, dir.path(GetParam().file));
-        args.push_back(a == "FILE" ? GetParam().file : a);
-    }
-    const Outcome o = runCheck(Launch { args, tromel::testing::utf8(dir.path()) });
-    EXPECT_EQ(o.status, 1) << o.err;
-    EXPECT_EQ(o.out, kReport);
-}
-
-INSTANTIATE_TEST_SUITE_P(Names, AwkwardNames,
-    ::testing::Values(AwkwardName { "spaces", "my config .cfg", { "FILE" } },
-        AwkwardName { "notUtf8", "caf\xE9\xFF.cfg", { "FILE" } }, // Windows-1252 there
-        AwkwardName { "cjkAndAccent", "\xE6\x97\xA5\xE6\x9C\xAC \xC3\xA9.cfg", { "FILE" } },
-        AwkwardName { "leadingDash", "-x.cfg", { "--", "FILE" } },
-        AwkwardName { "onlyDashes", "--", { "--", "FILE" } },
-        AwkwardName { "slashes", "sub/x.cfg", { "sub/x.cfg" } },
-        AwkwardName { "leadAndTrail", " lead and trail ", { "FILE" } },
-        AwkwardName {
-            "longerThan260", std::string(120, 'd') + "/" + std::string(120, 'd') + "/x.cfg", { "PATH" } }),
-    tromel::testing::ByLabel());
-#if defined(_WIN32)
-INSTANTIATE_TEST_SUITE_P(WindowsNames, AwkwardNames,
-    ::testing::Values(AwkwardName { "otherCase", "Mixed.CFG", { "mIXED.cfg" } },
-        AwkwardName { "extendedLength", "x.cfg", { R"(\\?\PATH)" } },
-        AwkwardName { "deviceNamespaceFile", "x.cfg", { R"(\\.\PATH)" } },
-        AwkwardName { "trailingDotAndSpace", "x.cfg", { "x.cfg. " } }),
-    tromel::testing::ByLabel());
-#endif
-
-TEST(AwkwardNames, FoundByAWalkAndPrintedAsUtf8)
-{
-    TempDir dir;
-    const std::string name = "\xE6\x97\xA5\xE6\x9C\xAC \xC3\xA9.cfg";
-    dir.write("sub/" + name, "seta r_a 1\n");
-    const Outcome o = runCheck(
-        Launch { { "--list", dir.write("cvars.ini", kList), "sub" }, tromel::testing::utf8(dir.path()) });
-    EXPECT_EQ(o.status, 1) << o.err;
-    const std::string shown = tromel::testing::utf8(fs::path("sub") / tromel::platform::pathFromUtf8(name));
-    EXPECT_EQ(o.out, "==> " + shown + " <==\n" + kReport);
-}
+const std::string kLong = std::string(120, 'd') + "/" + std::string(120, 'd') + "/x.cfg";
 
 #if defined(_WIN32)
 // A config held open by another program: the game shares it, so it is read; a program that shares
@@ -181,7 +125,8 @@ struct BinaryCase {
     tromel::testing::Launch launch; // "{x}" in its paths as in CliDir::expand
     int status;
     std::string out; // as in CliDir::expectText
-    std::string err;
+    std::string err = "~";
+    std::string file = {}; // a config written for the row, that sets r_a
     const char* locked = nullptr; // made unreadable or unsearchable, and the run made as the user nobody
 };
 
@@ -190,6 +135,8 @@ class Binary : public tromel::testing::CliDir, public ::testing::WithParamInterf
 TEST_P(Binary, StatusAndOutput)
 {
     const BinaryCase& c = GetParam();
+    if (!c.file.empty())
+        m_dir.write(c.file, "seta r_a 1\n");
     Launch launch = c.launch;
     for (std::string* text : { &launch.cwd, &launch.stdinPath, &launch.stdoutPath })
         *text = expand(*text);
@@ -229,21 +176,54 @@ INSTANTIATE_TEST_SUITE_P(Runs, Binary,
         BinaryCase { "closedOutput", { { "--list", "{cvars.ini}", "{hit.cfg}" }, "", false, "", "closed" }, 2,
             "", "tromel-check: write error: Bad file descriptor\n" }),
     tromel::testing::ByLabel());
-#if !defined(_WIN32)
+// Names that are awkward to type but name good files.
+INSTANTIATE_TEST_SUITE_P(Names, Binary,
+    ::testing::Values(BinaryCase { "spaces", { { "--list", "cvars.ini", "my config .cfg" }, "{}" }, 1,
+                          kReport, "~", "my config .cfg" },
+        BinaryCase { "notUtf8", { { "--list", "cvars.ini", "caf\xE9\xFF.cfg" }, "{}" }, 1, kReport, "~",
+            "caf\xE9\xFF.cfg" }, // Windows-1252 there
+        BinaryCase { "cjkAndAccent",
+            { { "--list", "cvars.ini", "\xE6\x97\xA5\xE6\x9C\xAC \xC3\xA9.cfg" }, "{}" }, 1, kReport, "~",
+            "\xE6\x97\xA5\xE6\x9C\xAC \xC3\xA9.cfg" },
+        BinaryCase {
+            "leadingDash", { { "--list", "cvars.ini", "--", "-x.cfg" }, "{}" }, 1, kReport, "~", "-x.cfg" },
+        BinaryCase { "onlyDashes", { { "--list", "cvars.ini", "--", "--" }, "{}" }, 1, kReport, "~", "--" },
+        BinaryCase {
+            "slashes", { { "--list", "cvars.ini", "sub/x.cfg" }, "{}" }, 1, kReport, "~", "sub/x.cfg" },
+        BinaryCase { "leadAndTrail", { { "--list", "cvars.ini", " lead and trail " }, "{}" }, 1, kReport, "~",
+            " lead and trail " },
+        BinaryCase {
+            "longerThan260", { { "--list", "cvars.ini", "{" + kLong + "}" }, "{}" }, 1, kReport, "~", kLong },
+        BinaryCase { "foundByAWalkAndPrintedAsUtf8", { { "--list", "cvars.ini", "{walk}" }, "{}" }, 1,
+            "==> {walk/\xE6\x97\xA5\xE6\x9C\xAC \xC3\xA9.cfg} <==\n" + kReport, "~",
+            "walk/\xE6\x97\xA5\xE6\x9C\xAC \xC3\xA9.cfg" }),
+    tromel::testing::ByLabel());
+#if defined(_WIN32)
+INSTANTIATE_TEST_SUITE_P(WindowsNames, Binary,
+    ::testing::Values(BinaryCase { "otherCase", { { "--list", "cvars.ini", "mIXED.cfg" }, "{}" }, 1, kReport,
+                          "~", "Mixed.CFG" },
+        BinaryCase { "extendedLength", { { "--list", "cvars.ini", R"(\\?\{x.cfg})" }, "{}" }, 1, kReport, "~",
+            "x.cfg" },
+        BinaryCase { "deviceNamespaceFile", { { "--list", "cvars.ini", R"(\\.\{x.cfg})" }, "{}" }, 1, kReport,
+            "~", "x.cfg" },
+        BinaryCase { "trailingDotAndSpace", { { "--list", "cvars.ini", "x.cfg. " }, "{}" }, 1, kReport, "~",
+            "x.cfg" }),
+    tromel::testing::ByLabel());
+#else
 INSTANTIATE_TEST_SUITE_P(Posix, Binary,
     ::testing::Values(
         BinaryCase { "fullDisk", { { "--list", "{cvars.ini}", "{hit.cfg}" }, "", false, "", "/dev/full" }, 2,
             "", "tromel-check: write error: No space left on device\n" },
         BinaryCase { "unreadableConfig", { { "--list", "{cvars.ini}", "{locked.cfg}", "{hit.cfg}" } }, 2,
-            "~Ligne: 0 - r_a", "~locked.cfg: cannot read: Permission denied", "locked.cfg" },
+            "~Ligne: 0 - r_a", "~locked.cfg: cannot read: Permission denied", {}, "locked.cfg" },
         BinaryCase { "configInAPrivateFolder",
             { { "--list", "{cvars.ini}", "{private/x.cfg}", "{hit.cfg}" } }, 2, "~Ligne: 0 - r_a",
-            "~x.cfg: permission denied", "private" },
+            "~x.cfg: permission denied", {}, "private" },
         BinaryCase { "privateSubfolderIsNamedNotSkipped",
             { { "--list", "{cvars.ini}", "{tree}", "{hit.cfg}" } }, 2, "~Ligne: 0 - r_a",
-            "~private: Permission denied", "tree/private" },
+            "~private: Permission denied", {}, "tree/private" },
         BinaryCase { "unreadableList", { { "--list", "{cvars.ini}", "{hit.cfg}" } }, 2, "",
-            "~cannot read: Permission denied", "cvars.ini" }),
+            "~cannot read: Permission denied", {}, "cvars.ini" }),
     tromel::testing::ByLabel());
 #endif
 
