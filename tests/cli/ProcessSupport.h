@@ -220,8 +220,8 @@ protected:
                  { "vstr.cfg", "a \"r_a 1\"\nvstr a\n" }, { "ctl.cfg", "seta r_a \"x\x01y\x7Fz\"\n" },
                  { "ad/z.cfg", "exec sub/a\n" }, { "ad/sub/a.cfg", "seta cg_b 1\n" },
                  { "locked.cfg", "seta r_a 1\n" }, { "private/x.cfg", "seta r_a 1\n" },
-                 { "tree/private/x.cfg", "seta r_a 1\n" }, { "in.cfg", "seta r_a 1\nexec s1\n" },
-                 { "s1.cfg", "seta cg_b 1\n" },
+                 { "tree/private/x.cfg", "seta r_a 1\n" }, { "tree/t.cfg", "seta x 1\n" },
+                 { "in.cfg", "seta r_a 1\nexec s1\n" }, { "s1.cfg", "seta cg_b 1\n" },
                  { "server.cfg",
                      "set sv_hostname x\nsv_cvar cg_fov IN 90 120\nsv_cvar r_picmip EQ 0\n"
                      "sv_cvar snaps EQ 40\n" } })

@@ -174,7 +174,9 @@ INSTANTIATE_TEST_SUITE_P(Runs, Binary,
             "2 findings\n",
             "" },
         BinaryCase { "closedOutput", { { "--list", "{cvars.ini}", "{hit.cfg}" }, "", false, "", "closed" }, 2,
-            "", "tromel-check: write error: Bad file descriptor\n" }),
+            "", "tromel-check: write error: Bad file descriptor\n" },
+        BinaryCase { "closedVersion", { { "--version" }, "", false, "", "closed" }, 2, "",
+            "tromel-check: write error: Bad file descriptor\n" }),
     tromel::testing::ByLabel());
 // Names that are awkward to type but name good files: file, given as the args, in its folder.
 BinaryCase named(const char* label, const std::string& file, std::vector<std::string> args = {})
