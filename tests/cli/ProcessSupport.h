@@ -1,7 +1,7 @@
 #pragma once
 
 // Runs tromel-check: its code in this process, or the real program as a user or a script does, on
-// POSIX systems and on Windows.
+// POSIX systems and on Windows, over one folder of inputs that every test here shares.
 
 #include "Cli.h"
 #include "TestSupport.h"
@@ -222,6 +222,7 @@ protected:
                  { "locked.cfg", "seta r_a 1\n" }, { "private/x.cfg", "seta r_a 1\n" },
                  { "tree/private/x.cfg", "seta r_a 1\n" }, { "tree/t.cfg", "seta x 1\n" },
                  { "in.cfg", "seta r_a 1\nexec s1\n" }, { "s1.cfg", "seta cg_b 1\n" },
+                 { "dl.cfg", "// note; seta r_a 3\nbind x \"echo // ; cg_b 1\"\n" },
                  { "server.cfg",
                      "set sv_hostname x\nsv_cvar cg_fov IN 90 120\nsv_cvar r_picmip EQ 0\n"
                      "sv_cvar snaps EQ 40\n" } })

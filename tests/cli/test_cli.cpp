@@ -183,28 +183,25 @@ INSTANTIATE_TEST_SUITE_P(Posix, Run,
     tromel::testing::ByLabel());
 #endif
 
-TEST_F(CliDir, DialectOptionPicksTheReadings)
+// Only ET splits inside "//"; only ioquake3 splits a binding at every ';'.
+const std::string kEt = "{dl.cfg}:1:10: r_a (seta): seta r_a 3";
+const std::string kIoq3 = "{dl.cfg}:2:19: cg_b (bind): cg_b 1 [via bind at {dl.cfg}:2:1]";
+
+RunCase dialect(const char* label, const char* name, int status, const std::string& out, const char* err = "")
 {
-    // Only ET splits inside "//"; only ioquake3 splits a binding at every ';'.
-    const std::string a = m_dir.write("dialect.cfg", "// note; seta r_a 3\nbind x \"echo // ; cg_b 1\"\n");
-    const std::string etLine = a + ":1:10: r_a (seta): seta r_a 3";
-    const std::string ioq3Line = a + ":2:19: cg_b (bind): cg_b 1 [via bind at " + a + ":2:1]";
-    const std::vector<std::pair<std::string, std::string>> rows = {
-        { "etlegacy", "Total: 0 findings\n" },
-        { "new", "Total: 0 findings\n" },
-        { "et", etLine + "\n" + ioq3Line + "\nTotal: 2 findings\n" },
-        { "old", etLine + "\n" + ioq3Line + "\nTotal: 2 findings\n" },
-        { "ioq3", ioq3Line + "\nTotal: 1 finding\n" },
-        { "etlegacy,ioq3", ioq3Line + " [ioq3 only]\nTotal: 1 finding\n" },
-        { "both", ioq3Line + " [ioq3, et only]\n" + etLine + " [et only]\nTotal: 2 findings\n" },
-    };
-    const std::string list = m_dir.path("cvars.ini");
-    for (const auto& [dialect, out] : rows)
-        EXPECT_EQ(runInProcess({ "--list", list, "--audit", "--dialect", dialect, a }).out, out) << dialect;
-    const Outcome bad = runInProcess({ "--list", list, "--audit", "--dialect", "q3", a });
-    EXPECT_EQ(bad.status, 2);
-    EXPECT_NE(bad.err.find("q3"), std::string::npos);
+    return { label, { "--audit", "--dialect", name, "{dl.cfg}" }, status, out, err };
 }
+
+INSTANTIATE_TEST_SUITE_P(Dialects, Run,
+    ::testing::Values(dialect("etlegacy", "etlegacy", 0, kNoFinding),
+        dialect("newIsEtlegacy", "new", 0, kNoFinding),
+        dialect("et", "et", 1, kEt + "\n" + kIoq3 + "\nTotal: 2 findings\n"),
+        dialect("oldIsEt", "old", 1, kEt + "\n" + kIoq3 + "\nTotal: 2 findings\n"),
+        dialect("ioq3", "ioq3", 1, kIoq3 + "\nTotal: 1 finding\n"),
+        dialect("two", "etlegacy,ioq3", 1, kIoq3 + " [ioq3 only]\nTotal: 1 finding\n"),
+        dialect("both", "both", 1, kIoq3 + " [ioq3, et only]\n" + kEt + " [et only]\nTotal: 2 findings\n"),
+        dialect("unknown", "q3", 2, "", "~q3")),
+    tromel::testing::ByLabel());
 
 TEST_F(CliDir, JsonIsValidForAnyByte)
 {
