@@ -24,10 +24,11 @@ namespace {
 // What one config that sets r_a once is reported as.
 const std::string kReport = "Ligne: 0 - r_a\n \nTotal: 1 cvars interdite\n";
 
-const std::string kList = "list v 1.25-02-2007\r\nr_a\r\ncg_b\r\n";
 const std::string kLong = std::string(120, 'd') + "/" + std::string(120, 'd') + "/x.cfg";
 
 #if defined(_WIN32)
+const std::string kList = "list v 1.25-02-2007\r\nr_a\r\ncg_b\r\n";
+
 // A config held open by another program: the game shares it, so it is read; a program that shares
 // it with nobody makes it unreadable, which is said.
 struct Holder {
