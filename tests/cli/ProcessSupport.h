@@ -1,7 +1,7 @@
 #pragma once
 
 // Runs tromel-check: its code in this process, or the real program as a user or a script does, on
-// POSIX systems and on Windows.
+// POSIX systems and on Windows, over one folder of inputs that every test here shares.
 
 #include "Cli.h"
 #include "TestSupport.h"
@@ -14,6 +14,7 @@
 #else
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -39,7 +40,6 @@ struct Outcome {
 struct Launch {
     std::vector<std::string> args;
     std::string cwd {}; // empty: the test's own
-    std::vector<std::string> env {}; // empty: the test's own environment; else the whole of it
     bool asNobody = false; // POSIX only
     std::string stdinPath {}; // empty: the null device
     std::string stdoutPath {}; // empty: captured; "closed": no standard output at all
@@ -99,25 +99,17 @@ inline HANDLE inheritable(const std::wstring& path, DWORD access, DWORD disposit
         disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-} // namespace detail
-
-// Runs tromel-check; one that runs for more than a minute is ended, so a hang fails the test
-// instead of stopping the suite.
-inline Outcome runCheck(const Launch& launch)
+// Runs tromel-check and answers its exit status; one that runs for more than a minute is ended, so
+// a hang fails the test instead of stopping the suite.
+inline int runAndWait(
+    const Launch& launch, const std::filesystem::path& outPath, const std::filesystem::path& errPath)
 {
-    const TempDir capture;
-    const std::filesystem::path outPath = capture.path() / "out";
-    const std::filesystem::path errPath = capture.path() / "err";
     const std::wstring binary = detail::wide(checkBinary());
 
     // argv[0] without a folder: the program must find its list through the system, not argv[0].
     std::wstring line = L"tromel-check";
     for (const std::string& a : launch.args)
         detail::appendQuoted(line, detail::wide(a));
-    std::wstring env;
-    for (const std::string& e : launch.env)
-        env += detail::wide(e) + L'\0';
-    env += L'\0';
     const std::wstring cwd = detail::wide(launch.cwd);
 
     HANDLE in = detail::inheritable(
@@ -134,38 +126,35 @@ inline Outcome runCheck(const Launch& launch)
     si.hStdOutput = out;
     si.hStdError = err;
     PROCESS_INFORMATION pi {};
-    Outcome o;
-    if (::CreateProcessW(binary.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
-            launch.env.empty() ? nullptr : env.data(), launch.cwd.empty() ? nullptr : cwd.c_str(), &si,
-            &pi)) {
-        DWORD code = 0;
+    DWORD code = static_cast<DWORD>(-1); // -1 when it could not start
+    if (::CreateProcessW(binary.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+            launch.cwd.empty() ? nullptr : cwd.c_str(), &si, &pi)) {
         if (::WaitForSingleObject(pi.hProcess, 60000) == WAIT_TIMEOUT) {
             ::TerminateProcess(pi.hProcess, 128 + 14);
             ::WaitForSingleObject(pi.hProcess, INFINITE);
         }
         ::GetExitCodeProcess(pi.hProcess, &code);
-        o.status = static_cast<int>(code);
         ::CloseHandle(pi.hThread);
         ::CloseHandle(pi.hProcess);
     }
     for (HANDLE h : { in, out, err })
         if (h != nullptr && h != INVALID_HANDLE_VALUE)
             ::CloseHandle(h);
-    o.out = slurp(outPath);
-    o.err = slurp(errPath);
-    return o;
+    return static_cast<int>(code);
 }
+
+} // namespace detail
 
 #else
 
-// Runs tromel-check. An alarm ends a run that blocks, so a hang fails the test with status
-// 128 + SIGALRM instead of stopping the suite.
-inline Outcome runCheck(const Launch& launch)
+namespace detail {
+
+// Runs tromel-check and answers its exit status. An alarm ends a run that blocks, so a hang fails
+// the test with status 128 + SIGALRM instead of stopping the suite.
+inline int runAndWait(
+    const Launch& launch, const std::filesystem::path& outPath, const std::filesystem::path& errPath)
 {
     constexpr int kNobody = 65534;
-    const TempDir capture;
-    const std::filesystem::path outPath = capture.path() / "out";
-    const std::filesystem::path errPath = capture.path() / "err";
     const std::string binary = checkBinary();
     const std::string inPath = launch.stdinPath.empty() ? "/dev/null" : launch.stdinPath;
 
@@ -173,10 +162,6 @@ inline Outcome runCheck(const Launch& launch)
     for (const std::string& a : launch.args)
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (const std::string& e : launch.env)
-        envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
 
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -197,26 +182,78 @@ inline Outcome runCheck(const Launch& launch)
             && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
             ::_exit(125);
         ::alarm(60);
-        ::fexecve(exe, argv.data(), launch.env.empty() ? environ : envp.data());
+        ::fexecve(exe, argv.data(), environ);
         ::_exit(127);
     }
-    Outcome o;
     int status = 0;
-    if (pid > 0 && ::waitpid(pid, &status, 0) == pid)
-        o.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    o.out = slurp(outPath);
-    o.err = slurp(errPath);
-    return o;
+    if (pid <= 0 || ::waitpid(pid, &status, 0) != pid)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
+
+} // namespace detail
 
 #endif
 
-inline Outcome runCheck(std::vector<std::string> args)
+// Runs tromel-check, its output captured unless launch says otherwise.
+inline Outcome runCheck(const Launch& launch)
 {
-    Launch launch;
-    launch.args = std::move(args);
-    return runCheck(launch);
+    const TempDir capture;
+    const int status = detail::runAndWait(launch, capture.path() / "out", capture.path() / "err");
+    return { status, slurp(capture.path() / "out"), slurp(capture.path() / "err") };
 }
+
+// A folder of configs, lists and rules that every run of tromel-check in these tests reads.
+class CliDir : public ::testing::Test {
+protected:
+    CliDir()
+    {
+        for (const auto& [name, bytes] : std::vector<std::pair<std::string, std::string>> {
+                 { "cvars.ini", "Forbidden cvars 1.06-12-2026\nr_a\ncg_b\n\xE9t\xE9\n" },
+                 { "a.cfg", "seta r_a 1\r\n\r\nseta \xE9t\xE9 2\nbind x cg_b\n" }, { "ok.cfg", "seta x 1\n" },
+                 { "hit.cfg", "seta r_a 1\n" }, { "b.cfg", "seta cg_b 1\n" }, { "e.cfg", "\r\n" },
+                 { "empty.cfg", "" }, { "crlf.cfg", "seta r_a 1\r\n\r\nseta cg_b 1" },
+                 { "d/z.CFG", "seta r_a 1\n" }, { "d/sub/a.cfg", "seta cg_b 1\n" },
+                 { "d/notes.txt", "seta r_a 1\n" }, { "notes/notes.txt", "seta r_a 1\n" },
+                 { "bad.ini", "only two\nr_a\n" }, { "empty.ini", "only a 1.header\n" },
+                 { "au.cfg", "seta r_a 1\nbind x \"CG_B 2\"\n// note; seta r_a 3\nexec nowhere\n" },
+                 { "vstr.cfg", "a \"r_a 1\"\nvstr a\n" }, { "ctl.cfg", "seta r_a \"x\x01y\x7Fz\"\n" },
+                 { "ad/z.cfg", "exec sub/a\n" }, { "ad/sub/a.cfg", "seta cg_b 1\n" },
+                 { "locked.cfg", "seta r_a 1\n" }, { "private/x.cfg", "seta r_a 1\n" },
+                 { "tree/private/x.cfg", "seta r_a 1\n" }, { "tree/t.cfg", "seta x 1\n" },
+                 { "in.cfg", "seta r_a 1\nexec s1\n" }, { "s1.cfg", "seta cg_b 1\n" },
+                 { "dl.cfg", "// note; seta r_a 3\nbind x \"echo // ; cg_b 1\"\n" },
+                 { "server.cfg",
+                     "set sv_hostname x\nsv_cvar cg_fov IN 90 120\nsv_cvar r_picmip EQ 0\n"
+                     "sv_cvar snaps EQ 40\n" } })
+            m_dir.write(name, bytes);
+#if !defined(_WIN32)
+        ::mkfifo(m_dir.path("fifo.cfg").c_str(), 0600);
+        m_dir.write("new\nline\r/b.cfg", "bind x \"r_a 1\"\nexec none\n");
+#endif
+    }
+
+    // "{x}" stands for the path of x.
+    std::string expand(std::string text) const
+    {
+        for (std::size_t at; (at = text.find('{')) != std::string::npos;) {
+            const std::size_t end = text.find('}', at);
+            text.replace(at, end + 1 - at, m_dir.path(text.substr(at + 1, end - at - 1)));
+        }
+        return text;
+    }
+
+    // Exactly the text, or with a leading "~" a part of it.
+    void expectText(const std::string& actual, const std::string& wanted) const
+    {
+        if (wanted.starts_with('~'))
+            EXPECT_NE(actual.find(expand(wanted.substr(1))), std::string::npos) << actual;
+        else
+            EXPECT_EQ(actual, expand(wanted));
+    }
+
+    TempDir m_dir;
+};
 
 // tromel-check's code in this process, its output captured.
 inline Outcome runInProcess(std::vector<std::string> args)

@@ -1,6 +1,6 @@
-// tromel-check, the real binary, fed what users may feed it: every bad input gets a message on
-// stderr and exit status 2, the good files given with it are still reported, nothing blocks, and
-// nothing is written anywhere. Each kind of bad path and its message is in tests/core/test_fileop.cpp.
+// tromel-check, the real binary, fed what users may feed it: awkward names, files it may not read,
+// outputs it cannot write, standard input. Each kind of bad path and its message is in
+// tests/core/test_fileop.cpp; the CLI's handling of one among good files is in test_cli.cpp.
 
 #include "ProcessSupport.h"
 
@@ -12,152 +12,23 @@
 #endif
 
 #include <cstdlib>
-#include <cstring>
-#include <map>
-#include <sstream>
 
 using tromel::testing::Launch;
 using tromel::testing::Outcome;
 using tromel::testing::runCheck;
 using tromel::testing::TempDir;
-using namespace std::string_literals;
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string report(const std::vector<std::string>& items)
-{
-    std::string s;
-    for (const std::string& item : items)
-        s += item + "\n";
-    return s + " \nTotal: " + std::to_string(items.size()) + " cvars interdite\n";
-}
+// What one config that sets r_a once is reported as.
+const std::string kReport = "Ligne: 0 - r_a\n \nTotal: 1 cvars interdite\n";
 
+const std::string kLong = std::string(120, 'd') + "/" + std::string(120, 'd') + "/x.cfg";
+
+#if defined(_WIN32)
 const std::string kList = "list v 1.25-02-2007\r\nr_a\r\ncg_b\r\n";
 
-// Paths that are not usable files, with the cause the message must give.
-struct BadPath {
-    const char* label;
-    std::string (*make)(const TempDir&);
-    const char* reason;
-};
-
-// Devices are never opened, so never waited on.
-#if defined(_WIN32)
-const std::vector<BadPath> kBadPaths {
-    { "nulWithExtension", [](const TempDir& d) { return d.path("nul.cfg"); }, "not a regular file" },
-    { "console", [](const TempDir&) { return "con"s; }, "not a regular file" },
-};
-#else
-const std::vector<BadPath> kBadPaths {
-    { "fifo", [](const TempDir& d) { return d.fifo("fifo.cfg"); }, "not a regular file" },
-    { "linkLoop",
-        [](const TempDir& d) {
-            d.symlink("a.cfg", "b.cfg");
-            return d.symlink("b.cfg", "a.cfg");
-        },
-        "too many levels of symbolic links" },
-};
-#endif
-
-class BadConfig : public ::testing::TestWithParam<BadPath> { };
-
-TEST_P(BadConfig, IsNamedAndTheOtherFilesStillChecked)
-{
-    TempDir dir;
-    const std::string list = dir.write("cvars.ini", kList);
-    const std::string before = dir.write("before.cfg", "seta r_a 1\n");
-    const std::string after = dir.write("after.cfg", "seta cg_b 1\n");
-    const std::string bad = GetParam().make(dir);
-
-    const Outcome o = runCheck({ "--list", list, before, bad, after });
-    EXPECT_EQ(o.status, 2) << o.err;
-    EXPECT_NE(o.err.find("tromel-check: " + bad + ": " + GetParam().reason + "\n"), std::string::npos)
-        << o.err;
-    EXPECT_EQ(o.out,
-        "==> " + before + " <==\n" + report({ "Ligne: 0 - r_a" }) + "\n==> " + after + " <==\n"
-            + report({ "Ligne: 0 - cg_b" }));
-}
-
-INSTANTIATE_TEST_SUITE_P(Paths, BadConfig, ::testing::ValuesIn(kBadPaths), tromel::testing::ByLabel());
-
-class BadList : public ::testing::TestWithParam<BadPath> { };
-
-TEST_P(BadList, StopsWithTheCause)
-{
-    TempDir dir;
-    const std::string bad = GetParam().make(dir);
-    const Outcome o = runCheck({ "--list", bad, dir.write("a.cfg", "seta r_a 1\n") });
-    EXPECT_EQ(o.status, 2);
-    EXPECT_EQ(o.out, "");
-    EXPECT_NE(o.err.find(bad + ": " + GetParam().reason), std::string::npos) << o.err;
-}
-
-INSTANTIATE_TEST_SUITE_P(Paths, BadList, ::testing::ValuesIn(kBadPaths), tromel::testing::ByLabel());
-
-// Names that are awkward to type but name good files.
-struct AwkwardName {
-    const char* label;
-    std::string file;
-    std::vector<std::string> args; // FILE stands for the name, PATH within an argument for its full path
-};
-
-class AwkwardNames : public ::testing::TestWithParam<AwkwardName> { };
-
-TEST_P(AwkwardNames, AreChecked)
-{
-    TempDir dir;
-    dir.write("cvars.ini", kList);
-    dir.write(GetParam().file, "seta r_a 1\n");
-    std::vector<std::string> args { "--list", "cvars.ini" };
-    for (std::string a : GetParam().args) {
-        if (const std::size_t at = a.find("PATH"); at != std::string::npos)
-            a.replace(at, 4, dir.path(GetParam().file));
-        args.push_back(a == "FILE" ? GetParam().file : a);
-    }
-    const Outcome o = runCheck(Launch { args, tromel::testing::utf8(dir.path()), {}, false });
-    EXPECT_EQ(o.status, 1) << o.err;
-    EXPECT_EQ(o.out, report({ "Ligne: 0 - r_a" }));
-}
-
-INSTANTIATE_TEST_SUITE_P(Names, AwkwardNames,
-    ::testing::Values(AwkwardName { "spaces", "my config .cfg", { "FILE" } },
-        AwkwardName { "notUtf8", "caf\xE9\xFF.cfg", { "FILE" } }, // Windows-1252 there
-        AwkwardName { "cjkAndAccent", "\xE6\x97\xA5\xE6\x9C\xAC \xC3\xA9.cfg", { "FILE" } },
-        AwkwardName { "leadingDash", "-x.cfg", { "--", "FILE" } },
-        AwkwardName { "onlyDashes", "--", { "--", "FILE" } },
-        AwkwardName { "slashes", "sub/x.cfg", { "sub/x.cfg" } },
-        AwkwardName { "leadAndTrail", " lead and trail ", { "FILE" } },
-        AwkwardName {
-            "longerThan260", std::string(120, 'd') + "/" + std::string(120, 'd') + "/x.cfg", { "PATH" } }),
-    tromel::testing::ByLabel());
-#if defined(_WIN32)
-INSTANTIATE_TEST_SUITE_P(WindowsNames, AwkwardNames,
-    ::testing::Values(AwkwardName { "otherCase", "Mixed.CFG", { "mIXED.cfg" } },
-        AwkwardName { "extendedLength", "x.cfg", { R"(\\?\PATH)" } },
-        AwkwardName { "deviceNamespaceFile", "x.cfg", { R"(\\.\PATH)" } },
-        AwkwardName { "trailingDotAndSpace", "x.cfg", { "x.cfg. " } }),
-    tromel::testing::ByLabel());
-#else
-INSTANTIATE_TEST_SUITE_P(PosixNames, AwkwardNames,
-    ::testing::Values(AwkwardName { "lineBreak", "new\nline.cfg", { "FILE" } },
-        AwkwardName { "backslash", "back\\slash.cfg", { "FILE" } }),
-    tromel::testing::ByLabel());
-#endif
-
-TEST(AwkwardNames, FoundByAWalkAndPrintedAsUtf8)
-{
-    TempDir dir;
-    const std::string name = "\xE6\x97\xA5\xE6\x9C\xAC \xC3\xA9.cfg";
-    dir.write("sub/" + name, "seta r_a 1\n");
-    const Outcome o = runCheck(
-        Launch { { "--list", dir.write("cvars.ini", kList), "sub" }, tromel::testing::utf8(dir.path()) });
-    EXPECT_EQ(o.status, 1) << o.err;
-    const std::string shown = tromel::testing::utf8(fs::path("sub") / tromel::platform::pathFromUtf8(name));
-    EXPECT_EQ(o.out, "==> " + shown + " <==\n" + report({ "Ligne: 0 - r_a" }));
-}
-
-#if defined(_WIN32)
 // A config held open by another program: the game shares it, so it is read; a program that shares
 // it with nobody makes it unreadable, which is said.
 struct Holder {
@@ -177,7 +48,7 @@ TEST_P(HeldOpen, IsReadOrNamed)
     HANDLE h = ::CreateFileW(tromel::platform::pathFromUtf8(held).c_str(), GENERIC_READ | GENERIC_WRITE,
         GetParam().share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    const Outcome o = runCheck({ "--list", list, held });
+    const Outcome o = runCheck(Launch { { "--list", list, held } });
     ::CloseHandle(h);
     EXPECT_EQ(o.status, GetParam().status) << o.err;
     const std::string cause = GetParam().cause;
@@ -241,189 +112,116 @@ TEST(UncPath, FileAndFolderAreChecked)
         GTEST_SKIP() << "no share of the temporary folder can be reached";
     const std::string list = dir.write("cvars.ini", kList);
     std::ofstream(tromel::platform::pathFromUtf8(unc + R"(\x.cfg)"), std::ios::binary) << "seta r_a 1\n";
-    const Outcome file = runCheck({ "--list", list, unc + R"(\x.cfg)" });
+    const Outcome file = runCheck(Launch { { "--list", list, unc + R"(\x.cfg)" } });
     EXPECT_EQ(file.status, 1) << file.err;
-    EXPECT_EQ(file.out, report({ "Ligne: 0 - r_a" }));
-    const Outcome folder = runCheck({ "--list", list, unc });
+    EXPECT_EQ(file.out, kReport);
+    const Outcome folder = runCheck(Launch { { "--list", list, unc } });
     EXPECT_EQ(folder.status, 1) << folder.err;
-    EXPECT_EQ(folder.out, "==> " + unc + R"(\x.cfg <==)" + "\n" + report({ "Ligne: 0 - r_a" }));
+    EXPECT_EQ(folder.out, "==> " + unc + R"(\x.cfg <==)" + "\n" + kReport);
 }
-#else
-// Root reads every file, so the denial is produced by running the check as the user nobody.
-struct Denial {
+#endif
+
+struct BinaryCase {
     const char* label;
-    const char* locked; // made unreadable (a file) or unsearchable (a folder)
-    std::vector<std::string> args; // names in the folder, options as they are
-    const char* cause;
-    bool goodReported; // good.cfg, given last
+    tromel::testing::Launch launch; // "{x}" in its paths as in CliDir::expand
+    int status;
+    std::string out; // as in CliDir::expectText
+    std::string err = "~";
+    std::string file = {}; // a config written for the row, that sets r_a
+    const char* locked = nullptr; // made unreadable or unsearchable, and the run made as the user nobody
 };
 
-class PermissionDenied : public ::testing::TestWithParam<Denial> { };
+class Binary : public tromel::testing::CliDir, public ::testing::WithParamInterface<BinaryCase> { };
 
-TEST_P(PermissionDenied, IsNamed)
+TEST_P(Binary, StatusAndOutput)
 {
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "needs root to run the check as the user nobody";
-    if (runCheck(Launch { { "--version" }, {}, {}, true }).status != 0)
-        GTEST_SKIP() << "the user nobody cannot run " << tromel::testing::checkBinary();
-    TempDir dir;
-    ::chmod(dir.path().c_str(), 0755);
-    dir.write("cvars.ini", kList);
-    for (const char* name : { "good.cfg", "locked.cfg", "private/x.cfg", "tree/private/x.cfg" })
-        dir.write(name, "seta r_a 1\n");
-    const std::string locked = dir.path(GetParam().locked);
-    ::chmod(locked.c_str(), std::filesystem::is_directory(locked) ? 0700 : 0600);
-    std::vector<std::string> args;
-    for (const std::string& a : GetParam().args)
-        args.push_back(a.starts_with('-') ? a : dir.path(a));
-    const Outcome o = runCheck(Launch { args, {}, {}, true });
-    EXPECT_EQ(o.status, 2);
-    EXPECT_NE(o.err.find(GetParam().cause), std::string::npos) << o.err;
-    EXPECT_EQ(o.out.find("Ligne: 0 - r_a") != std::string::npos, GetParam().goodReported) << o.out;
-}
-
-INSTANTIATE_TEST_SUITE_P(Modes, PermissionDenied,
-    ::testing::Values(
-        Denial { "unreadableConfig", "locked.cfg", { "--list", "cvars.ini", "locked.cfg", "good.cfg" },
-            "locked.cfg: cannot read: Permission denied", true },
-        Denial { "configInAPrivateFolder", "private", { "--list", "cvars.ini", "private/x.cfg", "good.cfg" },
-            "x.cfg: permission denied", true },
-        Denial { "privateSubfolderIsNamedNotSkipped", "tree/private",
-            { "--list", "cvars.ini", "tree", "good.cfg" }, "private: Permission denied", true },
-        Denial { "unreadableList", "cvars.ini", { "--list", "cvars.ini", "good.cfg" },
-            "cannot read: Permission denied", false }),
-    tromel::testing::ByLabel());
-
-#endif
-
-// Every file and folder below root: kind, permissions, modification time, size and content.
-std::map<std::string, std::string> snapshot(const fs::path& root)
-{
-    const auto state = [](const fs::path& p) {
-        std::error_code ec;
-        const fs::file_status st = fs::symlink_status(p, ec);
-        std::ostringstream s;
-        s << static_cast<int>(st.type()) << ' ' << static_cast<int>(st.permissions()) << ' '
-          << fs::last_write_time(p, ec).time_since_epoch().count();
-        if (st.type() == fs::file_type::regular)
-            s << ' ' << fs::file_size(p, ec) << ' ' << tromel::testing::slurp(p);
-        return s.str();
-    };
-    std::map<std::string, std::string> all { { ".", state(root) } };
-    for (const auto& e : fs::recursive_directory_iterator(root))
-        all[tromel::testing::utf8(e.path())] = state(e.path());
-    return all;
-}
-
-// The environment of a user whose home and temporary folders are in the sandbox.
-std::vector<std::string> sandboxEnvironment(const fs::path& home, const fs::path& tmp)
-{
-    using tromel::testing::utf8;
-#if defined(_WIN32)
-    std::vector<std::string> env { "USERPROFILE=" + utf8(home), "APPDATA=" + utf8(home / "Roaming"),
-        "LOCALAPPDATA=" + utf8(home / "Local"), "TEMP=" + utf8(tmp), "TMP=" + utf8(tmp) };
-    const std::vector<const char*> keep { "SystemRoot", "PATH" };
-#else
-    std::vector<std::string> env { "HOME=" + utf8(home), "TMPDIR=" + utf8(tmp), "PATH=/usr/bin:/bin" };
-    const std::vector<const char*> keep { "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS" };
-#endif
-    for (const char* name : keep)
-        if (const char* v = std::getenv(name))
-            env.push_back(std::string(name) + "=" + v);
-    return env;
-}
-
-TEST(WritesNothing, OverAFolderOfConfigs)
-{
-    TempDir sandbox;
-    const fs::path home = sandbox.path() / "home";
-    const fs::path tmp = sandbox.path() / "tmp";
-    const fs::path work = sandbox.path() / "work";
-    for (const fs::path& p : { home, tmp, work })
-        fs::create_directories(p);
-    sandbox.write("work/cvars.ini", kList);
-    sandbox.write("work/configs/a.cfg", "seta r_a 1\nseta cg_b 0\n");
-    sandbox.write("work/configs/clean.cfg", "seta x 1\n");
-    sandbox.write("work/configs/empty.cfg", "");
-    sandbox.write("work/configs/deep/er/b.CFG", "set cg_b 1\n");
-    sandbox.write("work/configs/notes.txt", "seta r_a 1\n");
+    const BinaryCase& c = GetParam();
+    if (!c.file.empty())
+        m_dir.write(c.file, "seta r_a 1\n");
+    Launch launch = c.launch;
+    for (std::string* text : { &launch.cwd, &launch.stdinPath, &launch.stdoutPath })
+        *text = expand(*text);
+    for (std::string& a : launch.args)
+        a = expand(a);
 #if !defined(_WIN32)
-    sandbox.symlink("missing.cfg", "work/configs/dangling.cfg");
-#endif
-
-    const std::vector<std::string> env = sandboxEnvironment(home, tmp);
-    const auto before = snapshot(sandbox.path());
-    const std::vector<std::vector<std::string>> runs {
-        { "--list", "cvars.ini", "configs" },
-        { "--list", "cvars.ini", "--format", "json", "configs", "configs/a.cfg", "nothere.cfg" },
-        { "--list", "cvars.ini", "--info", "-j", "1", "configs" }, { "--list", "cvars.ini", "--help" },
-        { "configs" }, // no cvars.ini beside the program in a build folder is fine too: it must only read
-    };
-    for (const auto& args : runs) {
-        const Outcome o = runCheck(Launch { args, tromel::testing::utf8(work), env, false });
-        EXPECT_LT(o.status, 3) << o.err;
+    // Root reads every file, so a denial needs the run as nobody.
+    if (c.locked != nullptr) {
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "needs root to run the check as the user nobody";
+        ::chmod(m_dir.path().c_str(), 0755);
+        const std::string locked = m_dir.path(c.locked);
+        ::chmod(locked.c_str(), std::filesystem::is_directory(locked) ? 0700 : 0600);
+        launch.asNobody = true;
     }
-    EXPECT_EQ(snapshot(sandbox.path()), before);
-}
-
-} // namespace
-
-namespace {
-
-// What cannot be written is an error with its cause, whatever was asked, as GNU tools do.
-struct Unwritable {
-    const char* label;
-    std::vector<std::string> args; // "@" stands for a config that has a finding
-    const char* stdoutPath;
-    const char* cause;
-};
-
-class WriteError : public ::testing::TestWithParam<Unwritable> { };
-
-TEST_P(WriteError, ExitsTwoWithTheCause)
-{
-    TempDir dir;
-    Launch launch;
-    launch.args = { "--list", dir.write("l.ini", kList) };
-    for (const std::string& a : GetParam().args)
-        launch.args.push_back(a == "@" ? dir.write("a.cfg", "seta r_a 1\n") : a);
-    launch.stdoutPath = GetParam().stdoutPath;
+#endif
     const Outcome o = runCheck(launch);
-    EXPECT_EQ(o.status, 2);
-    EXPECT_EQ(o.err, "tromel-check: write error: "s + GetParam().cause + "\n");
+    EXPECT_EQ(o.status, c.status) << o.err;
+    expectText(o.out, c.out);
+    expectText(o.err, c.err);
 }
 
-INSTANTIATE_TEST_SUITE_P(Outputs, WriteError,
-    ::testing::Values(Unwritable { "closed", { "@" }, "closed", "Bad file descriptor" },
-        Unwritable { "closedHelp", { "--help" }, "closed", "Bad file descriptor" }),
+// The real executable finds the list beside itself, whatever the working directory; "-" is the
+// config on standard input, whose exec paths are relative to the current folder; output that
+// cannot be written, up to the real files' at exit, is an error with its cause, as GNU tools do
+// (every output's own write errors are in test_cli.cpp).
+INSTANTIATE_TEST_SUITE_P(Runs, Binary,
+    ::testing::Values(
+        BinaryCase { "defaultListIsBesideTheExecutable", { { "--info" }, "{}" }, 0, "~Version: 1\n", "" },
+        BinaryCase {
+            "standardInput", { { "--list", "{cvars.ini}", "-" }, "{}", false, "{in.cfg}" }, 1, kReport, "" },
+        BinaryCase { "standardInputAudited",
+            { { "--list", "{cvars.ini}", "--audit", "-" }, "{}", false, "{in.cfg}" }, 1,
+            "-:1:1: r_a (seta): seta r_a 1\ns1.cfg:1:1: cg_b (exec): seta cg_b 1 [via exec at -:2:1]\nTotal: "
+            "2 findings\n",
+            "" },
+        BinaryCase { "closedOutput", { { "--list", "{cvars.ini}", "{hit.cfg}" }, "", false, "", "closed" }, 2,
+            "", "tromel-check: write error: Bad file descriptor\n" },
+        BinaryCase { "closedVersion", { { "--version" }, "", false, "", "closed" }, 2, "",
+            "tromel-check: write error: Bad file descriptor\n" }),
     tromel::testing::ByLabel());
-#if !defined(_WIN32)
-// Every output's own write errors are in test_cli.cpp; these are the real files' at exit.
-INSTANTIATE_TEST_SUITE_P(FullDisk, WriteError,
-    ::testing::Values(Unwritable { "text", { "@" }, "/dev/full", "No space left on device" },
-        Unwritable { "version", { "--version" }, "/dev/full", "No space left on device" }),
+// Names that are awkward to type but name good files: file, given as the args, in its folder.
+BinaryCase named(const char* label, const std::string& file, std::vector<std::string> args = {})
+{
+    args.insert(args.begin(), { "--list", "cvars.ini" });
+    if (args.size() == 2)
+        args.push_back(file);
+    return { label, { args, "{}" }, 1, kReport, "~", file };
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, Binary,
+    ::testing::Values(named("spaces", "my config .cfg"),
+        named("notUtf8", "caf\xE9\xFF.cfg"), // Windows-1252 there
+        named("cjkAndAccent", "\xE6\x97\xA5\xE6\x9C\xAC \xC3\xA9.cfg"),
+        named("leadingDash", "-x.cfg", { "--", "-x.cfg" }), named("onlyDashes", "--", { "--", "--" }),
+        named("slashes", "sub/x.cfg"), named("leadAndTrail", " lead and trail "),
+        named("longerThan260", kLong, { "{" + kLong + "}" }),
+        BinaryCase { "foundByAWalkAndPrintedAsUtf8", { { "--list", "cvars.ini", "{walk}" }, "{}" }, 1,
+            "==> {walk/\xE6\x97\xA5\xE6\x9C\xAC \xC3\xA9.cfg} <==\n" + kReport, "~",
+            "walk/\xE6\x97\xA5\xE6\x9C\xAC \xC3\xA9.cfg" }),
+    tromel::testing::ByLabel());
+#if defined(_WIN32)
+INSTANTIATE_TEST_SUITE_P(WindowsNames, Binary,
+    ::testing::Values(named("otherCase", "Mixed.CFG", { "mIXED.cfg" }),
+        named("extendedLength", "x.cfg", { R"(\\?\{x.cfg})" }),
+        named("deviceNamespaceFile", "x.cfg", { R"(\\.\{x.cfg})" }),
+        named("trailingDotAndSpace", "x.cfg", { "x.cfg. " })),
+    tromel::testing::ByLabel());
+#else
+INSTANTIATE_TEST_SUITE_P(Posix, Binary,
+    ::testing::Values(
+        BinaryCase { "fullDisk", { { "--list", "{cvars.ini}", "{hit.cfg}" }, "", false, "", "/dev/full" }, 2,
+            "", "tromel-check: write error: No space left on device\n" },
+        BinaryCase { "unreadableConfig", { { "--list", "{cvars.ini}", "{locked.cfg}", "{hit.cfg}" } }, 2,
+            "~Ligne: 0 - r_a", "~locked.cfg: cannot read: Permission denied", {}, "locked.cfg" },
+        BinaryCase { "configInAPrivateFolder",
+            { { "--list", "{cvars.ini}", "{private/x.cfg}", "{hit.cfg}" } }, 2, "~Ligne: 0 - r_a",
+            "~x.cfg: permission denied", {}, "private" },
+        BinaryCase { "privateSubfolderIsNamedNotSkipped",
+            { { "--list", "{cvars.ini}", "{tree}", "{hit.cfg}" } }, 2, "~Ligne: 0 - r_a",
+            "~private: Permission denied", {}, "tree/private" },
+        BinaryCase { "unreadableList", { { "--list", "{cvars.ini}", "{hit.cfg}" } }, 2, "",
+            "~cannot read: Permission denied", {}, "cvars.ini" }),
     tromel::testing::ByLabel());
 #endif
-
-// "-" is the config on standard input, in both modes; exec paths are then relative to the
-// current folder.
-TEST(StandardInput, IsCheckedAsAConfig)
-{
-    TempDir dir;
-    Launch launch;
-    launch.cwd = tromel::testing::utf8(dir.path());
-    dir.write("s1.cfg", "seta cg_b 1\n");
-    launch.stdinPath = dir.write("in.cfg", "seta r_a 1\nexec s1\n");
-    launch.args = { "--list", dir.write("l.ini", kList), "-" };
-    const Outcome plain = runCheck(launch);
-    EXPECT_EQ(plain.status, 1) << plain.err;
-    EXPECT_EQ(plain.out, report({ "Ligne: 0 - r_a" }));
-    launch.args.insert(launch.args.begin(), "--audit");
-    const Outcome audit = runCheck(launch);
-    EXPECT_EQ(audit.status, 1) << audit.err;
-    EXPECT_EQ(audit.out,
-        "-:1:1: r_a (seta): seta r_a 1\ns1.cfg:1:1: cg_b (exec): seta cg_b 1 [via exec at -:2:1]\nTotal: 2 "
-        "findings\n");
-}
 
 } // namespace
